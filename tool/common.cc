@@ -1,0 +1,52 @@
+#include "common.h"
+
+namespace tallier {
+
+namespace {
+
+bool isConversionSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+bool parseIncrement(std::string_view text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && isConversionSpace(text[i]))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size() || !isDigit(text[i]))
+    return true;
+  // One past the largest magnitude is enough to know the number does not fit.
+  const int64_t limit = int64_t{INT32_MAX} + 2;
+  int64_t magnitude = 0;
+  for (; i < text.size() && isDigit(text[i]); ++i) {
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > limit)
+      magnitude = limit;
+  }
+  const int64_t number = negative ? -magnitude : magnitude;
+  if (number < INT32_MIN || number > INT32_MAX)
+    return false;
+  value = static_cast<int32_t>(number);
+  return true;
+}
+
+std::string companionName(std::string_view path, std::string_view suffix) {
+  std::string name(path);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos)
+    name.resize(dot + 1);
+  name += suffix;
+  return name;
+}
+
+}  // namespace tallier

@@ -1,0 +1,37 @@
+// Settings of one run and the naming of the files that live beside the header.
+#ifndef TALLIER_COMMON_H_
+#define TALLIER_COMMON_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tallier {
+
+/// What a run ends with; build scripts rely on these numbers.
+enum ExitStatus : int {
+  kAdvanced = 0,    ///< the counter was advanced and the header replaced
+  kFileError = 1,   ///< usage request, bad argument, or a file could not be read or written
+  kNotAdvanced = 2  ///< no line held the counter, or its new value would not fit
+};
+
+/// The three positional arguments of a run, with their defaults.
+struct RunSettings {
+  std::string headerPath = "Version.h";
+  std::string macroName = "BuildCount";
+  int32_t increment = 1;
+  /// The increment argument as given, kept to report it when it does not fit 32 bits.
+  std::string incrementText;
+  bool incrementOutOfRange = false;
+};
+
+/// Reads an increment as "%d" would: white space, a sign, digits up to the first other byte.
+/// Leaves `value` alone when no digit is read; returns false when the number does not fit.
+bool parseIncrement(std::string_view text, int32_t& value);
+
+/// The path of a file beside `path`: cut after its last dot, if any, and append `suffix`.
+std::string companionName(std::string_view path, std::string_view suffix);
+
+}  // namespace tallier
+
+#endif  // TALLIER_COMMON_H_

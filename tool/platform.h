@@ -1,0 +1,61 @@
+// The few file operations a run needs, with the same behaviour on POSIX and Windows.
+#ifndef TALLIER_PLATFORM_H_
+#define TALLIER_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tallier {
+
+/// An open file: a descriptor on POSIX, a HANDLE on Windows.
+struct File {
+  intptr_t handle = -1;
+  /// Windows text reading: a carriage return that ended a read, waiting to see its line feed.
+  bool heldCarriageReturn = false;
+};
+
+/// Where a bulk copy failed.
+enum class CopyError { kNone, kRead, kWrite };
+
+/// Follows symbolic links at the end of `path` to the file they lead to.
+std::string resolveLinks(const std::string& path);
+
+/// Opens the header for reading and waits for the lock that serialises runs on it. The lock
+/// lasts until the file is closed, and the system drops it when the process dies.
+bool openLockedHeader(const std::string& path, File& header);
+
+/// Creates the rewritten copy anew, with the permission bits (and, where allowed, the owner)
+/// of `header`. A leftover file or link of that name is removed first, never written through.
+bool createCopy(const std::string& path, const File& header, File& copy);
+
+/// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
+ptrdiff_t readText(File& file, char* data, size_t size);
+
+/// Writes all of `data` as text.
+bool writeText(File& file, const char* data, size_t size);
+
+/// Copies what is left of `from` to the end of `to`, as readText and writeText would.
+CopyError copyRest(File& from, File& to);
+
+/// Forces the file's contents to stable storage.
+bool syncFile(File& file);
+
+/// Closes the file; false when data could not be written out.
+bool closeFile(File& file);
+
+/// Removes a file; true when none is left under that name.
+bool removeFile(const std::string& path);
+
+/// Makes `backup` hold the header's current bytes without moving the header away.
+bool makeBackup(const std::string& header, const std::string& backup);
+
+/// Gives `to`'s name to `from` in one step, replacing the file there.
+bool replaceFile(const std::string& from, const std::string& to);
+
+/// Makes the latest changes to the names in the directories of `a` and `b` durable.
+bool syncDirectories(const std::string& a, const std::string& b);
+
+}  // namespace tallier
+
+#endif  // TALLIER_PLATFORM_H_

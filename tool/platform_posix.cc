@@ -1,0 +1,211 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "platform.h"
+
+namespace tallier {
+
+namespace {
+
+constexpr size_t kCopyBufferSize = 128 * 1024;
+
+// Linux allows 40 links in one path; a longer chain is a loop.
+constexpr int kMaxLinkHops = 40;
+
+int fd(const File& file) {
+  return static_cast<int>(file.handle);
+}
+
+std::string directoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool syncDirectory(const std::string& dir) {
+  const int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d < 0)
+    return false;
+  // Some file systems cannot sync a directory and say so with EINVAL; their renames are
+  // as durable as they get.
+  const bool synced = fsync(d) == 0 || errno == EINVAL;
+  return close(d) == 0 && synced;
+}
+
+bool copyBytes(int from, int to, CopyError& error) {
+  std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+  for (;;) {
+    const ssize_t got = read(from, buffer.get(), kCopyBufferSize);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      error = CopyError::kRead;
+      return false;
+    }
+    if (got == 0)
+      return true;
+    File out;
+    out.handle = to;
+    if (!writeText(out, buffer.get(), static_cast<size_t>(got))) {
+      error = CopyError::kWrite;
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+std::string resolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return current;
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t length = readlink(current.c_str(), &target[0], target.size());
+    if (length < 0 || static_cast<size_t>(length) >= target.size())
+      return current;
+    target.resize(static_cast<size_t>(length));
+    const size_t slash = current.rfind('/');
+    if (target[0] == '/' || slash == std::string::npos)
+      current = target;
+    else
+      current = current.substr(0, slash + 1) + target;
+  }
+  return current;
+}
+
+bool openLockedHeader(const std::string& path, File& header) {
+  for (;;) {
+    const int d = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (d < 0)
+      return false;
+    int locked;
+    do {
+      locked = flock(d, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    // The run before us may have replaced the header while we waited: the lock we hold is
+    // then on its old file, and the current one must be opened and locked again.
+    struct stat opened, named;
+    if (locked == 0 && fstat(d, &opened) == 0 && stat(path.c_str(), &named) == 0 &&
+        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+      header.handle = d;
+      return true;
+    }
+    close(d);
+    if (locked != 0)
+      return false;
+  }
+}
+
+bool createCopy(const std::string& path, const File& header, File& copy) {
+  struct stat st;
+  if (fstat(fd(header), &st) != 0)
+    return false;
+  removeFile(path);
+  const int d = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (d < 0)
+    return false;
+  // Only a privileged process may give the file away; anyone else keeps it as their own.
+  if (fchown(d, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+    close(d);
+    return false;
+  }
+  if (fchmod(d, st.st_mode & 07777) != 0) {
+    close(d);
+    return false;
+  }
+  copy.handle = d;
+  return true;
+}
+
+ptrdiff_t readText(File& file, char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = read(fd(file), data, size);
+    if (got >= 0 || errno != EINTR)
+      return got;
+  }
+}
+
+bool writeText(File& file, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd(file), data, size);
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put <= 0)
+      return false;
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+CopyError copyRest(File& from, File& to) {
+#ifdef __linux__
+  // The kernel copies file to file without passing the bytes through us, and may share
+  // extents on file systems that can. Whatever it refuses, the plain loop below redoes and
+  // names: a failed call has copied nothing and moved neither offset.
+  for (;;) {
+    const ssize_t copied = copy_file_range(fd(from), nullptr, fd(to), nullptr, 1 << 30, 0);
+    if (copied <= 0)
+      break;
+  }
+#endif
+  CopyError error = CopyError::kNone;
+  copyBytes(fd(from), fd(to), error);
+  return error;
+}
+
+bool syncFile(File& file) {
+  return fsync(fd(file)) == 0;
+}
+
+bool closeFile(File& file) {
+  // After a failed close the descriptor is gone all the same, so it is never retried.
+  const bool closed = close(fd(file)) == 0;
+  file.handle = -1;
+  return closed;
+}
+
+bool removeFile(const std::string& path) {
+  return unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool makeBackup(const std::string& header, const std::string& backup) {
+  if (link(header.c_str(), backup.c_str()) == 0)
+    return true;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV && errno != ENOSYS)
+    return false;
+  // The file system has no hard links: a synced copy stands in.
+  File in, out;
+  in.handle = open(header.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.handle < 0)
+    return false;
+  bool made = createCopy(backup, in, out);
+  if (made) {
+    made = copyRest(in, out) == CopyError::kNone && syncFile(out);
+    made = closeFile(out) && made;
+  }
+  closeFile(in);
+  if (!made)
+    removeFile(backup);
+  return made;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool syncDirectories(const std::string& a, const std::string& b) {
+  const std::string first = directoryOf(a);
+  const std::string second = directoryOf(b);
+  return syncDirectory(first) && (second == first || syncDirectory(second));
+}
+
+}  // namespace tallier

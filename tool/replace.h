@@ -1,0 +1,22 @@
+// Puts the rewritten copy in the header's place and keeps the previous header as the backup.
+#ifndef TALLIER_REPLACE_H_
+#define TALLIER_REPLACE_H_
+
+#include <string>
+
+namespace tallier {
+
+/// How the replacement ended.
+enum class ReplaceResult {
+  kReplaced,      ///< the header holds the new text, durably
+  kRenameFailed,  ///< the header is as it was; the new text is still in the copy
+  kSyncFailed     ///< the header holds the new text, but the directory could not be synced
+};
+
+/// Keeps the header under its "bak" companion, then gives the header's name to the copy in
+/// one step, so that the name always holds a whole header. The copy must be synced already.
+ReplaceResult replaceHeader(const std::string& headerPath, const std::string& copyPath);
+
+}  // namespace tallier
+
+#endif  // TALLIER_REPLACE_H_

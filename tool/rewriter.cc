@@ -1,0 +1,167 @@
+#include "rewriter.h"
+
+namespace tallier {
+
+namespace {
+
+constexpr std::string_view kDirective = "#define";
+
+// One past the largest 32-bit magnitude: enough to know that a number does not fit.
+constexpr int64_t kMagnitudeCap = int64_t{INT32_MAX} + 2;
+
+// Between the name and the number: spaces, and bytes below 10 when read as signed 8-bit
+// numbers (0x01 to 0x09 and 0x80 to 0xFF). The zero byte and the line-end controls are not.
+bool isFiller(unsigned char c) {
+  return c == ' ' || (c >= 1 && c <= 9) || c >= 0x80;
+}
+
+// What a "%d" conversion skips before the sign.
+bool isConversionSpace(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
+}
+
+bool isDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+DefineLineRewriter::DefineLineRewriter(std::string_view macroName, int32_t increment)
+    : name_(macroName), border_(macroName.size(), 0), increment_(increment) {
+  // Knuth-Morris-Pratt borders: the name is searched across pieces without looking back.
+  for (size_t i = 1, k = 0; i < name_.size(); ++i) {
+    while (k > 0 && name_[i] != name_[k])
+      k = border_[k - 1];
+    if (name_[i] == name_[k])
+      ++k;
+    border_[i] = k;
+  }
+}
+
+void DefineLineRewriter::startLine() {
+  stage_ = Stage::kDirective;
+  matched_ = 0;
+  skippedSpace_ = false;
+  negative_ = false;
+  coversRun_ = false;
+  magnitude_ = 0;
+  digits_ = 0;
+}
+
+LineStep DefineLineRewriter::decide(LineVerdict verdict, size_t keep) {
+  stage_ = Stage::kDecided;
+  LineStep step;
+  step.verdict = verdict;
+  step.keep = keep;
+  return step;
+}
+
+LineStep DefineLineRewriter::finishNumber(size_t spanStart, size_t spanEnd) {
+  const int64_t old = negative_ ? -magnitude_ : magnitude_;
+  const int64_t next = old + increment_;
+  if (old < INT32_MIN || old > INT32_MAX || next < INT32_MIN || next > INT32_MAX)
+    return decide(LineVerdict::kOutOfRange, spanStart);
+  LineStep step = decide(LineVerdict::kCounter, spanStart);
+  step.skip = spanEnd - spanStart;
+  step.value = static_cast<int32_t>(next);
+  return step;
+}
+
+LineStep DefineLineRewriter::rewriteDefineLine(std::string_view piece, bool textEnds) {
+  if (stage_ == Stage::kDecided)
+    return decide(LineVerdict::kPlain, 0);
+  // Where the old number begins in this piece: at the front when it began in an earlier one.
+  size_t spanStart = (stage_ == Stage::kDigits || stage_ == Stage::kRunTail) ? 0 : piece.size();
+  for (size_t i = 0; i < piece.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(piece[i]);
+    switch (stage_) {
+      case Stage::kDirective:
+        if (c != static_cast<unsigned char>(kDirective[matched_]))
+          return decide(LineVerdict::kPlain, i);
+        if (++matched_ == kDirective.size()) {
+          matched_ = 0;
+          stage_ = name_.empty() ? Stage::kFiller : Stage::kName;
+        }
+        break;
+      case Stage::kName:
+        if (c == '\n')
+          return decide(LineVerdict::kPlain, i);
+        while (matched_ > 0 && piece[i] != name_[matched_])
+          matched_ = border_[matched_ - 1];
+        if (piece[i] == name_[matched_])
+          ++matched_;
+        if (matched_ == name_.size())
+          stage_ = Stage::kFiller;
+        break;
+      case Stage::kFiller:
+        if (isFiller(c))
+          break;
+        stage_ = Stage::kSpace;
+        [[fallthrough]];
+      case Stage::kSpace:
+        if (c == '\n')
+          return decide(LineVerdict::kPlain, i);
+        if (isConversionSpace(c)) {
+          skippedSpace_ = true;
+          break;
+        }
+        if (c == '+' || c == '-') {
+          // The sign counts only before a digit; keep it to look again with the next piece.
+          if (i + 1 == piece.size() && !textEnds)
+            return LineStep{LineVerdict::kPending, i, 0, 0};
+          if (i + 1 == piece.size() || !isDigit(static_cast<unsigned char>(piece[i + 1])))
+            return decide(LineVerdict::kPlain, i);
+          negative_ = c == '-';
+        } else if (isDigit(c)) {
+          magnitude_ = c - '0';
+          digits_ = 1;
+        } else {
+          return decide(LineVerdict::kPlain, i);
+        }
+        // A number right where the filler ends also takes in the "-" and digits after it,
+        // so that text such as 5-3 is replaced whole.
+        coversRun_ = !skippedSpace_ && c != '+';
+        spanStart = i;
+        stage_ = Stage::kDigits;
+        break;
+      case Stage::kDigits:
+        if (isDigit(c)) {
+          ++digits_;
+          magnitude_ = magnitude_ * 10 + (c - '0');
+          if (magnitude_ > kMagnitudeCap)
+            magnitude_ = kMagnitudeCap;
+          break;
+        }
+        // 0x1F is a hexadecimal number, not a counter of 0 followed by text.
+        if (digits_ == 1 && magnitude_ == 0 && (c == 'x' || c == 'X'))
+          return decide(LineVerdict::kPlain, i);
+        if (coversRun_ && c == '-') {
+          stage_ = Stage::kRunTail;
+          break;
+        }
+        return finishNumber(spanStart, i);
+      case Stage::kRunTail:
+        if (isDigit(c) || c == '-')
+          break;
+        return finishNumber(spanStart, i);
+      case Stage::kDecided:
+        break;
+    }
+  }
+  if (stage_ != Stage::kDigits && stage_ != Stage::kRunTail)
+    return textEnds ? decide(LineVerdict::kPlain, piece.size())
+                    : LineStep{LineVerdict::kPending, piece.size(), 0, 0};
+  if (textEnds)
+    return finishNumber(spanStart, piece.size());
+  // A lone 0 may yet turn out to start 0x...: it is looked at again with the next piece,
+  // rather than left out before the line is known to be the counter.
+  if (digits_ == 1 && magnitude_ == 0 && spanStart < piece.size()) {
+    stage_ = Stage::kSpace;
+    negative_ = false;
+    digits_ = 0;
+    return LineStep{LineVerdict::kPending, spanStart, 0, 0};
+  }
+  return LineStep{LineVerdict::kPending, spanStart, piece.size() - spanStart, 0};
+}
+
+}  // namespace tallier

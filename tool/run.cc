@@ -1,0 +1,211 @@
+#include "run.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform.h"
+#include "replace.h"
+#include "rewriter.h"
+
+namespace tallier {
+
+namespace {
+
+constexpr char kUsage[] =
+    "Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\n"
+    "Tallier reads filename & in-decrements the value after varname.\n";
+
+// Big enough to read a header at the speed of copying it, small enough that a large header
+// costs no more memory than a small one.
+constexpr size_t kBufferSize = 128 * 1024;
+
+enum class PassOutcome { kRewritten, kNotFound, kOutOfRange, kReadError, kWriteError };
+
+// Copies the header into the copy, rewriting the first line that holds the counter.
+class Pass {
+ public:
+  Pass(File& header, File& copy, const RunSettings& settings)
+      : header_(header),
+        copy_(copy),
+        rewriter_(settings.macroName, settings.increment),
+        buffer_(new char[kBufferSize]) {}
+
+  PassOutcome run(int32_t& value) {
+    size_t carried = 0;  // bytes at the front of the buffer that the rewriter must see again
+    bool undecided = true;
+    rewriter_.startLine();
+    for (;;) {
+      const ptrdiff_t got = readText(header_, buffer_.get() + carried, kBufferSize - carried);
+      if (got < 0)
+        return PassOutcome::kReadError;
+      if (got == 0)
+        break;
+      const size_t end = carried + static_cast<size_t>(got);
+      size_t unwritten = 0;
+      carried = 0;
+      for (size_t pos = 0; pos < end;) {
+        const char* lineFeed =
+            static_cast<const char*>(std::memchr(buffer_.get() + pos, '\n', end - pos));
+        const size_t lineEnd = lineFeed ? static_cast<size_t>(lineFeed - buffer_.get()) + 1 : end;
+        if (undecided) {
+          const LineStep step = rewriter_.rewriteDefineLine({buffer_.get() + pos, lineEnd - pos});
+          switch (step.verdict) {
+            case LineVerdict::kPending:
+              if (!emit(unwritten, pos + step.keep))
+                return PassOutcome::kWriteError;
+              unwritten = pos + step.keep + step.skip;
+              carried = end - unwritten;
+              break;
+            case LineVerdict::kPlain:
+              undecided = false;
+              break;
+            case LineVerdict::kCounter: {
+              LineStep inBuffer = step;
+              inBuffer.keep += pos;
+              value = step.value;
+              return finish(unwritten, inBuffer, end);
+            }
+            case LineVerdict::kOutOfRange:
+              return PassOutcome::kOutOfRange;
+          }
+        }
+        if (lineFeed) {
+          rewriter_.startLine();
+          undecided = true;
+        }
+        pos = lineEnd;
+      }
+      if (!emit(unwritten, end - carried))
+        return PassOutcome::kWriteError;
+      std::memmove(buffer_.get(), buffer_.get() + end - carried, carried);
+    }
+    // The text ended inside a line that the rewriter had not judged yet.
+    const LineStep step = undecided ? rewriter_.rewriteDefineLine({buffer_.get(), carried}, true)
+                                    : LineStep{LineVerdict::kPlain};
+    if (step.verdict == LineVerdict::kOutOfRange)
+      return PassOutcome::kOutOfRange;
+    if (step.verdict == LineVerdict::kCounter) {
+      value = step.value;
+      return finish(0, step, carried);
+    }
+    return emit(0, carried) ? PassOutcome::kNotFound : PassOutcome::kWriteError;
+  }
+
+ private:
+  bool emit(size_t from, size_t to) {
+    return to <= from || writeText(copy_, buffer_.get() + from, to - from);
+  }
+
+  // Writes the new number in place of the old, then everything after it unchanged.
+  PassOutcome finish(size_t unwritten, const LineStep& step, size_t end) {
+    char number[16];
+    const auto converted = std::to_chars(number, number + sizeof number, step.value);
+    if (!emit(unwritten, step.keep) ||
+        !writeText(copy_, number, static_cast<size_t>(converted.ptr - number)) ||
+        !emit(step.keep + step.skip, end))
+      return PassOutcome::kWriteError;
+    switch (copyRest(header_, copy_)) {
+      case CopyError::kNone:
+        return PassOutcome::kRewritten;
+      case CopyError::kRead:
+        return PassOutcome::kReadError;
+      case CopyError::kWrite:
+        break;
+    }
+    return PassOutcome::kWriteError;
+  }
+
+  File& header_;
+  File& copy_;
+  DefineLineRewriter rewriter_;
+  std::unique_ptr<char[]> buffer_;
+};
+
+ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
+                   const std::string& copyPath) {
+  File copy;
+  if (!createCopy(copyPath, header, copy)) {
+    std::printf("Error Tallier Can't open: %s for writing\n", copyPath.c_str());
+    return kFileError;
+  }
+  int32_t value = 0;
+  PassOutcome outcome = Pass(header, copy, settings).run(value);
+  // The copy must be on disk before it takes the header's name; a failure to get it there
+  // is a failed write like any other.
+  if (outcome == PassOutcome::kRewritten && !syncFile(copy))
+    outcome = PassOutcome::kWriteError;
+  if (!closeFile(copy) && (outcome == PassOutcome::kRewritten || outcome == PassOutcome::kNotFound))
+    outcome = PassOutcome::kWriteError;
+
+  switch (outcome) {
+    case PassOutcome::kReadError:
+      std::printf("Error Tallier Error reading: %s\n", settings.headerPath.c_str());
+      return kFileError;
+    case PassOutcome::kWriteError:
+      std::printf("Error Tallier Error writing: %s\n", copyPath.c_str());
+      return kFileError;
+    case PassOutcome::kNotFound:
+      std::printf("Error Tallier name:%s or number not found\n", settings.macroName.c_str());
+      return kNotAdvanced;
+    case PassOutcome::kOutOfRange:
+      std::printf("Error Tallier name:%s number out of range\n", settings.macroName.c_str());
+      return kNotAdvanced;
+    case PassOutcome::kRewritten:
+      break;
+  }
+  switch (replaceHeader(headerPath, copyPath)) {
+    case ReplaceResult::kRenameFailed:
+      std::printf("Error Tallier Can't rename: %s to %s\n", copyPath.c_str(),
+                  settings.headerPath.c_str());
+      return kFileError;
+    case ReplaceResult::kSyncFailed:
+      std::printf("Error Tallier Error writing: %s\n", settings.headerPath.c_str());
+      return kFileError;
+    case ReplaceResult::kReplaced:
+      break;
+  }
+  std::printf("Upcount: %s = %d\n", settings.macroName.c_str(), static_cast<int>(value));
+  return kAdvanced;
+}
+
+ExitStatus runSettings(const RunSettings& settings) {
+  if (settings.headerPath.find('?') != std::string::npos) {
+    std::fputs(kUsage, stdout);
+    return kFileError;
+  }
+  if (settings.incrementOutOfRange) {
+    std::printf("Error Tallier Increment out of range: %s\n", settings.incrementText.c_str());
+    return kFileError;
+  }
+  const std::string headerPath = resolveLinks(settings.headerPath);
+  const std::string copyPath = companionName(headerPath, "new");
+  if (copyPath == headerPath) {
+    std::printf("Error Tallier Can't use: %s as header, its copy would take its name\n",
+                settings.headerPath.c_str());
+    return kFileError;
+  }
+  File header;
+  if (!openLockedHeader(headerPath, header)) {
+    std::fputs(kUsage, stdout);
+    std::printf("\nError Tallier Can't open: %s for reading\n", settings.headerPath.c_str());
+    return kFileError;
+  }
+  const ExitStatus status = advance(settings, header, headerPath, copyPath);
+  // Only read from, so closing cannot lose data; it also lets the next run in.
+  closeFile(header);
+  return status;
+}
+
+}  // namespace
+
+ExitStatus runTallier(const RunSettings& settings) {
+  const ExitStatus status = runSettings(settings);
+  // A build that cannot see the new value has not been told the run succeeded.
+  if (std::fflush(stdout) != 0 && status == kAdvanced)
+    return kFileError;
+  return status;
+}
+
+}  // namespace tallier
