@@ -1,0 +1,178 @@
+# The command line, the messages and exit statuses, and the files each outcome leaves.
+. "$(dirname "$0")/lib.sh"
+
+USAGE=$'Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\nTallier reads filename & in-decrements the value after varname.'
+
+defaults_advance_version_h() {
+  printf '// header\n#define BuildCount 41\n' >Version.h
+  run
+  expect 0 "Upcount: BuildCount = 42"
+  expect_files Version.bak Version.h
+  expect_content Version.h '// header\n#define BuildCount 42\n'
+  expect_content Version.bak '// header\n#define BuildCount 41\n'
+}
+
+question_mark_in_first_argument_prints_usage_only() {
+  local arg
+  for arg in '/?' '-?' 'Version.h?' '\\?\C:\inc\Version.h'; do
+    run "$arg"
+    expect 1 "$USAGE"
+  done
+  expect_files
+}
+
+question_mark_elsewhere_has_no_effect() {
+  printf '#define Count? 1\n' >Version.h
+  run Version.h 'Count?' '2?'
+  expect 0 "Upcount: Count? = 3"
+}
+
+missing_header_prints_usage_then_error() {
+  run missing.h
+  expect 1 "$USAGE"$'\n\nError Tallier Can\'t open: missing.h for reading'
+  expect_files
+}
+
+increment_is_read_like_percent_d() {
+  local row inc expected
+  for row in '-1 40' '+5 46' '7x 48' 'x 42' '0 41' ' 3 44' '-2147483648 -2147483607'; do
+    inc=${row% *}
+    expected=${row##* }
+    printf '#define BuildCount 41\n' >Version.h
+    run Version.h BuildCount "$inc"
+    expect 0 "Upcount: BuildCount = $expected" &&
+      expect_content Version.h "#define BuildCount $expected\n" &&
+      expect_content Version.bak '#define BuildCount 41\n'
+  done
+}
+
+increment_that_does_not_fit_is_refused() {
+  local inc
+  for inc in 2147483648 -2147483649 99999999999999999999; do
+    run Version.h BuildCount "$inc"
+    check "status for $inc" "$RC" 1
+    check "message for $inc" "${OUT%%: *}" "Error Tallier Increment out of range"
+  done
+  expect_files
+}
+
+empty_header_is_not_advanced() {
+  : >Version.h
+  run
+  expect 2 "Error Tallier name:BuildCount or number not found"
+  expect_files Version.h Version.new
+  expect_content Version.new ''
+  expect_content Version.h ''
+}
+
+only_the_first_counter_line_changes() {
+  printf '#define BuildCount\n#define BuildCount x\n#define BuildCount 5\n#define BuildCount 9\n' >Version.h
+  run
+  expect 0 "Upcount: BuildCount = 6"
+  expect_content Version.h '#define BuildCount\n#define BuildCount x\n#define BuildCount 6\n#define BuildCount 9\n'
+}
+
+counter_is_found_only_at_the_start_of_a_line() {
+  # A directive 511 bytes into a line, where a fixed 511-byte read would put it at a start.
+  local pad
+  pad=$(printf '%511s' '')
+  printf '%s#define BuildCount 5\n' "$pad" >Version.h
+  run
+  expect 2 "Error Tallier name:BuildCount or number not found"
+  cmp -s Version.h Version.new || fail "copy differs from the header"
+}
+
+long_lines_and_any_bytes_pass_unchanged() {
+  head -c 3000000 /dev/urandom >tail.bin
+  { printf '#define X %70000s BuildCount %70000s 99 */\n' '/*' ''; cat tail.bin; } >Version.h
+  run
+  expect 0 "Upcount: BuildCount = 100"
+  { printf '#define X %70000s BuildCount %70000s 100 */\n' '/*' ''; cat tail.bin; } >expected
+  cmp -s Version.h expected || fail "rewritten header differs"
+  { printf '#define X %70000s BuildCount %70000s 99 */\n' '/*' ''; cat tail.bin; } >expected
+  cmp -s Version.bak expected || fail "backup differs"
+}
+
+counter_at_the_very_end_of_the_text() {
+  printf 'int x;\n#define BuildCount 9' >Version.h
+  run
+  expect 0 "Upcount: BuildCount = 10"
+  expect_content Version.h 'int x;\n#define BuildCount 10'
+}
+
+crlf_header_keeps_its_line_ends() {
+  printf '// a\r\n#define BuildCount 1\r\n// b\r\n' >Version.h
+  run
+  expect 0 "Upcount: BuildCount = 2"
+  expect_content Version.h '// a\r\n#define BuildCount 2\r\n// b\r\n'
+}
+
+companions_follow_the_last_dot() {
+  printf '#define BuildCount 1\n' >Version
+  run Version
+  expect 0 "Upcount: BuildCount = 2"
+  expect_files Version Versionbak
+  mkdir build.d
+  printf '#define BuildCount 7\n' >build.d/Version
+  run build.d/Version
+  expect 0 "Upcount: BuildCount = 8"
+  expect_files Version Versionbak build.bak build.d
+  expect_content build.bak '#define BuildCount 7\n'
+  expect_content build.d/Version '#define BuildCount 8\n'
+}
+
+header_named_bak_keeps_no_backup() {
+  printf '#define BuildCount 1\n' >Version.bak
+  run Version.bak
+  expect 0 "Upcount: BuildCount = 2"
+  expect_files Version.bak
+  expect_content Version.bak '#define BuildCount 2\n'
+}
+
+header_named_new_is_refused() {
+  printf '#define BuildCount 1\n' >Version.new
+  run Version.new
+  check "status" "$RC" 1
+  check "message" "$OUT" "Error Tallier Can't use: Version.new as header, its copy would take its name"$'\n'
+  expect_files Version.new
+  expect_content Version.new '#define BuildCount 1\n'
+}
+
+backup_holds_the_header_before_the_last_run() {
+  printf '#define BuildCount 1\n' >Version.h
+  run && run
+  expect 0 "Upcount: BuildCount = 3"
+  expect_content Version.bak '#define BuildCount 2\n'
+  expect_files Version.bak Version.h
+}
+
+counter_out_of_range_is_refused() {
+  local row
+  for row in '2147483647 1' '-2147483648 -1' '4294967297 1' '2147483648 0'; do
+    printf '#define BuildCount %s\n#define BuildCount 5\n' "${row% *}" >Version.h
+    cp Version.h before
+    run Version.h BuildCount "${row#* }"
+    check "status" "$RC" 2
+    check "message" "$OUT" $'Error Tallier name:BuildCount number out of range\n'
+    cmp -s Version.h before || fail "header changed"
+    [ -e Version.bak ] && fail "backup made"
+  done
+}
+
+hexadecimal_is_not_a_counter() {
+  printf '#define BuildCount 0x1F\n#define BuildCount 3\n' >Version.h
+  run
+  expect 0 "Upcount: BuildCount = 4"
+  expect_content Version.h '#define BuildCount 0x1F\n#define BuildCount 4\n'
+}
+
+run_cases defaults_advance_version_h question_mark_in_first_argument_prints_usage_only \
+  question_mark_elsewhere_has_no_effect missing_header_prints_usage_then_error \
+  increment_is_read_like_percent_d increment_that_does_not_fit_is_refused \
+  empty_header_is_not_advanced only_the_first_counter_line_changes \
+  counter_is_found_only_at_the_start_of_a_line long_lines_and_any_bytes_pass_unchanged \
+  counter_at_the_very_end_of_the_text crlf_header_keeps_its_line_ends \
+  companions_follow_the_last_dot header_named_bak_keeps_no_backup header_named_new_is_refused \
+  backup_holds_the_header_before_the_last_run counter_out_of_range_is_refused \
+  hexadecimal_is_not_a_counter
+finish
