@@ -74,4 +74,9 @@ function(tallier_build_counter target)
     COMMENT "Advancing ${arg_MACRO} in ${arg_HEADER}"
     VERBATIM)
   add_dependencies("${target}" "${counter_target}")
+  # Visual Studio skips a project it deems up to date without starting MSBuild, and only
+  # the counter would make it out of date: the new value would be compiled a build late.
+  if(CMAKE_GENERATOR MATCHES "Visual Studio")
+    set_property(TARGET "${target}" PROPERTY VS_GLOBAL_DisableFastUpToDateCheck true)
+  endif()
 endfunction()

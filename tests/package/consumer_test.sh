@@ -100,6 +100,7 @@ fi
 # The function's arguments: each row is the call, then the text the configure step must
 # report, or "ok <file> <expected line>" for a call that must configure and build.
 rows=(
+  'tallier_build_counter(app)|ok Version.h #define BuildCount 42'
   'tallier_build_counter(app HEADER sub/Counter.h MACRO Patch INCREMENT -2)|ok sub/Counter.h #define Patch 5'
   'tallier_build_counter(app HEADER sub/Counter.h INCREMENT 7x)|INCREMENT must be an integer'
   'tallier_build_counter(app HEADER sub/Counter.h MACRO)|MACRO needs a value'
@@ -115,6 +116,7 @@ for row in "${rows[@]}"; do
   project=$SCRATCH/call-$index
   mkdir -p "$project/sub"
   printf '#define Patch 7\n' >"$project/sub/Counter.h"
+  printf '#define BuildCount 41\n' >"$project/Version.h"
   printf 'cmake_minimum_required(VERSION 3.20)\nproject(call NONE)\nfind_package(Tallier REQUIRED)\nadd_custom_target(app ALL)\n%s\n' \
     "${row%%|*}" >"$project/CMakeLists.txt"
   expected=${row##*|}
