@@ -1,0 +1,32 @@
+# CPack: a .deb on Linux, a .zip on Windows; both hold what the install rules install.
+set(CPACK_PACKAGE_NAME tallier)
+set(CPACK_PACKAGE_VENDOR "Tallier developers")
+set(TALLIER_PACKAGE_CONTACT "Tallier developers <tallier@example.org>" CACHE STRING
+  "Maintainer named in the packages")
+set(CPACK_PACKAGE_CONTACT "${TALLIER_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "advance a build counter held in a #define of a header")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Tallier raises the number in a #define of a header, such as BuildCount in Version.h, \
+keeps the previous header as a backup and prints the new value. It comes with a CMake \
+package whose tallier_build_counter() advances the counter on every build of a target.")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+  # dpkg-shlibdeps (from dpkg-dev) finds the libc and libstdc++ versions the binary needs;
+  # without it the package names the libraries with no version.
+  find_program(TALLIER_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(TALLIER_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  endif()
+endif()
+
+include(CPack)

@@ -1,0 +1,7 @@
+#include "build_info.h"
+
+#include "Version.h"
+
+int buildNumber() {
+  return BuildCount;
+}

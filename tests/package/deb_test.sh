@@ -1,0 +1,66 @@
+# Makes the .deb from a Linux build, installs it with apt-get, runs the tool from PATH and
+# builds the example against the installed package, then removes the package again.
+# Needs root and a machine whose installed packages may change: CI runs it.
+# Usage: bash deb_test.sh <Tallier's build directory> <Tallier's source directory>
+set -u
+
+BUILD_DIR=$(cd "$1" && pwd)
+SOURCE_DIR=$(cd "$2" && pwd)
+SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-deb.XXXXXX")
+FAILED=0
+
+fail() {
+  echo "FAIL: $*"
+  FAILED=$((FAILED + 1))
+}
+
+cleanup() {
+  dpkg -s tallier >/dev/null 2>&1 && apt-get remove -y -qq tallier >/dev/null
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+if ! cpack -G DEB -B "$SCRATCH/out" --config "$BUILD_DIR/CPackConfig.cmake" >"$SCRATCH/cpack.log" 2>&1; then
+  cat "$SCRATCH/cpack.log"
+  echo "FAIL: cpack"
+  exit 1
+fi
+deb=$(ls "$SCRATCH"/out/tallier_*.deb)
+echo "package: $(basename "$deb")"
+
+listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+for file in ./usr/bin/tallier ./usr/share/man/man1/tallier.1 \
+  ./usr/lib/cmake/Tallier/TallierConfig.cmake ./usr/lib/cmake/Tallier/TallierConfigVersion.cmake \
+  ./usr/lib/cmake/Tallier/TallierTargets.cmake ./usr/lib/cmake/Tallier/TallierFunctions.cmake; do
+  grep -qxF "$file" <<<"$listing" || fail "the package holds no $file"
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q 'libstdc++6' <<<"$depends" || fail "Depends names no libstdc++: $depends"
+
+if ! apt-get install -y -qq "$deb" >"$SCRATCH/apt.log" 2>&1; then
+  cat "$SCRATCH/apt.log"
+  echo "FAIL: apt-get install"
+  exit 1
+fi
+
+mkdir "$SCRATCH/run" && cd "$SCRATCH/run" || exit 1
+printf '#define BuildCount 41\n' >Version.h
+out=$(env PATH=/usr/bin:/bin tallier)
+[ "$out" = "Upcount: BuildCount = 42" ] || fail "tallier from PATH printed: $out"
+[ "$(cat Version.h)" = "#define BuildCount 42" ] || fail "header after the run: $(cat Version.h)"
+
+# The package is found in /usr without any hint.
+if cmake -S "$SOURCE_DIR/examples" -B "$SCRATCH/example" >"$SCRATCH/configure.log" 2>&1 &&
+  cmake --build "$SCRATCH/example" >"$SCRATCH/build.log" 2>&1; then
+  [ "$("$SCRATCH/example/example")" = "Build 1" ] ||
+    fail "example built against the package printed: $("$SCRATCH/example/example")"
+else
+  cat "$SCRATCH/configure.log" "$SCRATCH/build.log"
+  fail "example against the package"
+fi
+
+apt-get remove -y -qq tallier >/dev/null || fail "apt-get remove"
+[ ! -e /usr/bin/tallier ] || fail "/usr/bin/tallier is still there after removal"
+
+echo "deb test: $FAILED failed"
+[ "$FAILED" -eq 0 ]
