@@ -22,6 +22,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // it, the compiler among them. The run lock takes one byte far past the end of any header.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
+constexpr int kMissingHeaderAttempts = 20;
+constexpr DWORD kMissingHeaderPauseMs = 10;
+
 HANDLE handleOf(const File& file) {
   return reinterpret_cast<HANDLE>(file.handle);
 }
@@ -36,6 +39,19 @@ std::wstring widen(const std::string& path) {
   if (length > 0)
     MultiByteToWideChar(CP_ACP, 0, path.data(), size, &wide[0], length);
   return wide;
+}
+
+// Another run's replacement leaves the header's name empty between its two renames (see
+// replaceFile): a missing header is looked for again a few times before the run gives up.
+HANDLE openHeader(const std::wstring& path) {
+  for (int attempt = 1;; ++attempt) {
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
+        attempt == kMissingHeaderAttempts)
+      return handle;
+    Sleep(kMissingHeaderPauseMs);
+  }
 }
 
 // The directory part of a path, with its separator, or "." when it has none.
@@ -103,8 +119,7 @@ std::string resolveLinks(const std::string& path) {
 bool openLockedHeader(const std::string& path, File& header) {
   const std::wstring name = widen(path);
   for (;;) {
-    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = openHeader(name);
     if (handle == INVALID_HANDLE_VALUE)
       return false;
     OVERLAPPED at = {};
@@ -211,11 +226,28 @@ bool closeFile(File& file) {
   return closed;
 }
 
+// A file that is open elsewhere keeps its name until the last handle on it is closed, even
+// once deleted, and the name could not be taken again. Moved aside first, it frees the name
+// at once.
 bool removeFile(const std::string& path) {
-  if (DeleteFileW(widen(path).c_str()))
-    return true;
-  const DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  const std::wstring name = widen(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  // What DeleteFileW refuses is not moved aside either.
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+    return false;
+  wchar_t aside[MAX_PATH];
+  if (!GetTempFileNameW(directoryOf(name).c_str(), L"tal", 0, aside))
+    return DeleteFileW(name.c_str()) != 0;
+  if (!MoveFileExW(name.c_str(), aside, MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileW(aside);
+    return DeleteFileW(name.c_str()) != 0;
+  }
+  DeleteFileW(aside);
+  return true;
 }
 
 bool makeBackup(const std::string& header, const std::string& backup) {
