@@ -14,8 +14,8 @@ constexpr size_t kCopyBufferSize = 128 * 1024;
 // Bytes that one ReadFile or WriteFile call is asked to move; any DWORD would do.
 constexpr size_t kMaxTransfer = 1 << 30;
 
-// A waiting run holds the header open while the run before it replaces the header, and
-// the header is read for its backup while it is open: no handle may stand in their way.
+// A waiting run holds the header open while the run before it moves the header aside, and
+// others (a compiler, a backup copy) may read it meanwhile: no handle may stand in their way.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Windows locks are mandatory: a lock on the header's text would stop every other reader of
@@ -281,8 +281,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
       ReplaceFileW(target.c_str(), widen(from).c_str(), aside,
                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
                    nullptr) != 0;
-  if (!replaced && GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-    MoveFileExW(aside, target.c_str(), 0);
+  // Left under the scratch name, the header is at least not lost.
+  if (!replaced && GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+      !MoveFileExW(aside, target.c_str(), 0))
+    return false;
   DeleteFileW(aside);
   return replaced;
 }
