@@ -138,8 +138,8 @@ bool openLockedHeader(const std::string& path, File& header) {
   }
 }
 
-// A new file takes its access rules from its directory, as the header did; Windows has no
-// permission bits or owner to carry over from the header.
+// Nothing of the header's is carried over here: when the copy takes the header's name,
+// ReplaceFileW gives it the header's attributes and access rules.
 bool createCopy(const std::string& path, const File&, File& copy) {
   removeFile(path);
   const HANDLE handle = CreateFileW(widen(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
