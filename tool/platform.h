@@ -50,7 +50,7 @@ bool removeFile(const std::string& path);
 /// Makes `backup` hold the header's current bytes without moving the header away.
 bool makeBackup(const std::string& header, const std::string& backup);
 
-/// Gives `to`'s name to `from` in one step, replacing the file there.
+/// Gives `to`'s name to `from`, replacing the file there, in one step where the system allows it.
 bool replaceFile(const std::string& from, const std::string& to);
 
 /// Makes the latest changes to the names in the directories of `a` and `b` durable.

@@ -8,7 +8,7 @@ defaults_advance_version_h() {
   run
   expect 0 "Upcount: BuildCount = 42"
   expect_files Version.bak Version.h
-  expect_content Version.h '// header\n#define BuildCount 42\n'
+  expect_written Version.h '// header\n#define BuildCount 42\n'
   expect_content Version.bak '// header\n#define BuildCount 41\n'
 }
 
@@ -41,7 +41,7 @@ increment_is_read_like_percent_d() {
     printf '#define BuildCount 41\n' >Version.h
     run Version.h BuildCount "$inc"
     expect 0 "Upcount: BuildCount = $expected" &&
-      expect_content Version.h "#define BuildCount $expected\n" &&
+      expect_written Version.h "#define BuildCount $expected\n" &&
       expect_content Version.bak '#define BuildCount 41\n'
   done
 }
@@ -69,7 +69,7 @@ only_the_first_counter_line_changes() {
   printf '#define BuildCount\n#define BuildCount x\n#define BuildCount 5\n#define BuildCount 9\n' >Version.h
   run
   expect 0 "Upcount: BuildCount = 6"
-  expect_content Version.h '#define BuildCount\n#define BuildCount x\n#define BuildCount 6\n#define BuildCount 9\n'
+  expect_written Version.h '#define BuildCount\n#define BuildCount x\n#define BuildCount 6\n#define BuildCount 9\n'
 }
 
 counter_is_found_only_at_the_start_of_a_line() {
@@ -79,7 +79,7 @@ counter_is_found_only_at_the_start_of_a_line() {
   printf '%s#define BuildCount 5\n' "$pad" >Version.h
   run
   expect 2 "Error Tallier name:BuildCount or number not found"
-  cmp -s Version.h Version.new || fail "copy differs from the header"
+  cmp -s Version.new <(as_written <Version.h) || fail "copy differs from the header"
 }
 
 long_lines_and_any_bytes_pass_unchanged() {
@@ -87,7 +87,7 @@ long_lines_and_any_bytes_pass_unchanged() {
   { printf '#define X %70000s BuildCount %70000s 99 */\n' '/*' ''; cat tail.bin; } >Version.h
   run
   expect 0 "Upcount: BuildCount = 100"
-  { printf '#define X %70000s BuildCount %70000s 100 */\n' '/*' ''; cat tail.bin; } >expected
+  { printf '#define X %70000s BuildCount %70000s 100 */\n' '/*' ''; cat tail.bin; } | as_written >expected
   cmp -s Version.h expected || fail "rewritten header differs"
   { printf '#define X %70000s BuildCount %70000s 99 */\n' '/*' ''; cat tail.bin; } >expected
   cmp -s Version.bak expected || fail "backup differs"
@@ -97,14 +97,57 @@ counter_at_the_very_end_of_the_text() {
   printf 'int x;\n#define BuildCount 9' >Version.h
   run
   expect 0 "Upcount: BuildCount = 10"
-  expect_content Version.h 'int x;\n#define BuildCount 10'
+  expect_written Version.h 'int x;\n#define BuildCount 10'
 }
 
-crlf_header_keeps_its_line_ends() {
-  printf '// a\r\n#define BuildCount 1\r\n// b\r\n' >Version.h
+line_ends_follow_the_platform() {
+  # header | written on POSIX (the header's bytes) | written on Windows (CR LF line ends)
+  local rows=(
+    '// lf\n#define BuildCount 1\n|// lf\n#define BuildCount 2\n|// lf\r\n#define BuildCount 2\r\n'
+    '// crlf\r\n#define BuildCount 1\r\n|// crlf\r\n#define BuildCount 2\r\n|// crlf\r\n#define BuildCount 2\r\n'
+    '// mixed\n#define BuildCount 1\r\nend|// mixed\n#define BuildCount 2\r\nend|// mixed\r\n#define BuildCount 2\r\nend'
+    '#define BuildCount 1\r// cr\r\r\n|#define BuildCount 2\r// cr\r\r\n|#define BuildCount 2\r// cr\r\r\n'
+  )
+  local row header posix windows
+  for row in "${rows[@]}"; do
+    IFS='|' read -r header posix windows <<<"$row"
+    printf "$header" >Version.h
+    run
+    expect 0 "Upcount: BuildCount = 2"
+    if $WINDOWS; then
+      expect_content Version.h "$windows"
+    else
+      expect_content Version.h "$posix"
+    fi
+    expect_content Version.bak "$header"
+  done
+}
+
+ctrl_z_and_zero_bytes_do_not_end_the_text() {
+  printf '// \032 end?\n\0\n#define BuildCount 1\n\032tail\0\n' >Version.h
   run
   expect 0 "Upcount: BuildCount = 2"
-  expect_content Version.h '// a\r\n#define BuildCount 2\r\n// b\r\n'
+  expect_written Version.h '// \032 end?\n\0\n#define BuildCount 2\n\032tail\0\n'
+  expect_content Version.bak '// \032 end?\n\0\n#define BuildCount 1\n\032tail\0\n'
+}
+
+parallel_runs_are_serialised() {
+  printf '#define BuildCount 0\n' >Version.h
+  mkdir logs
+  local i pids=()
+  for i in 1 2 3 4 5 6 7 8; do
+    ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"logs/$i" 2>&1 &
+    pids+=($!)
+  done
+  for i in "${pids[@]}"; do
+    wait "$i" || fail "a run ended with status $?"
+  done
+  # Each of the values 1 to 8 reported exactly once.
+  check "outputs" "$(cat logs/* | tr -d '\r' | sort | uniq -c | awk '{print $1 $NF}' | paste -sd ' ')" \
+    "11 12 13 14 15 16 17 18"
+  expect_written Version.h '#define BuildCount 8\n'
+  expect_written Version.bak '#define BuildCount 7\n'
+  expect_files Version.bak Version.h logs
 }
 
 companions_follow_the_last_dot() {
@@ -118,7 +161,7 @@ companions_follow_the_last_dot() {
   expect 0 "Upcount: BuildCount = 8"
   expect_files Version Versionbak build.bak build.d
   expect_content build.bak '#define BuildCount 7\n'
-  expect_content build.d/Version '#define BuildCount 8\n'
+  expect_written build.d/Version '#define BuildCount 8\n'
 }
 
 header_named_bak_keeps_no_backup() {
@@ -126,7 +169,7 @@ header_named_bak_keeps_no_backup() {
   run Version.bak
   expect 0 "Upcount: BuildCount = 2"
   expect_files Version.bak
-  expect_content Version.bak '#define BuildCount 2\n'
+  expect_written Version.bak '#define BuildCount 2\n'
 }
 
 header_named_new_is_refused() {
@@ -142,7 +185,7 @@ backup_holds_the_header_before_the_last_run() {
   printf '#define BuildCount 1\n' >Version.h
   run && run
   expect 0 "Upcount: BuildCount = 3"
-  expect_content Version.bak '#define BuildCount 2\n'
+  expect_written Version.bak '#define BuildCount 2\n'
   expect_files Version.bak Version.h
 }
 
@@ -163,7 +206,7 @@ hexadecimal_is_not_a_counter() {
   printf '#define BuildCount 0x1F\n#define BuildCount 3\n' >Version.h
   run
   expect 0 "Upcount: BuildCount = 4"
-  expect_content Version.h '#define BuildCount 0x1F\n#define BuildCount 4\n'
+  expect_written Version.h '#define BuildCount 0x1F\n#define BuildCount 4\n'
 }
 
 run_cases defaults_advance_version_h question_mark_in_first_argument_prints_usage_only \
@@ -171,7 +214,8 @@ run_cases defaults_advance_version_h question_mark_in_first_argument_prints_usag
   increment_is_read_like_percent_d increment_that_does_not_fit_is_refused \
   empty_header_is_not_advanced only_the_first_counter_line_changes \
   counter_is_found_only_at_the_start_of_a_line long_lines_and_any_bytes_pass_unchanged \
-  counter_at_the_very_end_of_the_text crlf_header_keeps_its_line_ends \
+  counter_at_the_very_end_of_the_text line_ends_follow_the_platform \
+  ctrl_z_and_zero_bytes_do_not_end_the_text parallel_runs_are_serialised \
   companions_follow_the_last_dot header_named_bak_keeps_no_backup header_named_new_is_refused \
   backup_holds_the_header_before_the_last_run counter_out_of_range_is_refused \
   hexadecimal_is_not_a_counter

@@ -43,7 +43,14 @@ copy_that_cannot_be_created() {
 header_that_cannot_be_read() {
   mkdir Version.h
   run
-  expect 1 "Error Tallier Error reading: Version.h"
+  # POSIX opens a directory and fails to read it; Windows does not open it as a file at all.
+  if $WINDOWS; then
+    expect 1 "$(printf '%s\n' 'Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]' \
+      'Tallier reads filename & in-decrements the value after varname.' '' \
+      "Error Tallier Can't open: Version.h for reading")"
+  else
+    expect 1 "Error Tallier Error reading: Version.h"
+  fi
 }
 
 write_fails_during_the_pass() {
@@ -69,13 +76,23 @@ sync_of_the_copy_fails() {
 
 rename_fails() {
   make_header 1
-  run_with_failing rename,renameat,renameat2
+  if $WINDOWS; then
+    # Wine renames in its server process, out of strace's reach; Windows refuses to replace
+    # a read-only file, which fails the same step.
+    chmod a-w Version.h
+    run
+  else
+    run_with_failing rename,renameat,renameat2
+  fi
   expect 1 "Error Tallier Can't rename: Version.new to Version.h"
   cmp -s Version.h before || fail "header changed"
-  head -1 Version.new | grep -qx '#define BuildCount 42' || fail "copy lacks the new text"
+  head -1 Version.new | tr -d '\r' | grep -qx '#define BuildCount 42' || fail "copy lacks the new text"
 }
 
 leftover_copy_link_is_not_written_through() {
+  # A symbolic link made here is a Unix one, which Windows never sees (Wine shows it as the
+  # file it leads to); Windows deletes a link of its own, never the file behind it.
+  $WINDOWS && return
   printf '#define BuildCount 1\n' >Version.h
   printf 'keep me\n' >elsewhere
   ln -s elsewhere Version.new

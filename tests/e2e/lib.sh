@@ -6,6 +6,9 @@ set -u
 TALLIER=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 EMULATOR=("$@")
+# The tool built for Windows writes text in the Windows convention.
+WINDOWS=false
+case $TALLIER in *.exe) WINDOWS=true ;; esac
 WRAP=()
 SCRATCH_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tallier-e2e.XXXXXX")
 trap 'chmod -R u+w "$SCRATCH_ROOT" 2>/dev/null; rm -rf "$SCRATCH_ROOT"' EXIT
@@ -75,6 +78,27 @@ expect_content() {
   local file=$1
   shift
   if ! cmp -s "$file" <(printf "$@"); then
+    fail "content of $file: $(od -c "$file" 2>&1 | head -5)"
+    return 1
+  fi
+}
+
+# Turns header bytes on standard input into the bytes the tool writes for them: unchanged on
+# POSIX; on Windows the header is read with CR LF folded to LF, and every LF written as CR LF.
+as_written() {
+  if $WINDOWS; then
+    perl -0777 -pe 's/\r\n/\n/g; s/\n/\r\n/g'
+  else
+    cat
+  fi
+}
+
+# Checks the bytes of a file the tool wrote against the printf format of the header text it
+# was written from.
+expect_written() {
+  local file=$1
+  shift
+  if ! cmp -s "$file" <(printf "$@" | as_written); then
     fail "content of $file: $(od -c "$file" 2>&1 | head -5)"
     return 1
   fi
