@@ -14,7 +14,8 @@ enum class ReplaceResult {
 };
 
 /// Keeps the header under its "bak" companion, then gives the header's name to the copy in
-/// one step, so that the name always holds a whole header. The copy must be synced already.
+/// one step, so that the name always holds a whole header (on Windows, which renames nothing
+/// over an open file, the header steps aside for an instant). The copy must be synced already.
 ReplaceResult replaceHeader(const std::string& headerPath, const std::string& copyPath);
 
 }  // namespace tallier
