@@ -38,6 +38,16 @@ bool syncDirectory(const std::string& dir) {
   return close(d) == 0 && synced;
 }
 
+// Only a privileged process may give the file away; anyone else keeps it as their own, but
+// still gives it the header's group when that is one of their groups.
+bool copyOwner(int d, const struct stat& st) {
+  if (fchown(d, st.st_uid, st.st_gid) == 0)
+    return true;
+  if (errno != EPERM)
+    return false;
+  return fchown(d, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
+}
+
 bool copyBytes(int from, int to, CopyError& error) {
   std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
   for (;;) {
@@ -112,8 +122,7 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   const int d = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (d < 0)
     return false;
-  // Only a privileged process may give the file away; anyone else keeps it as their own.
-  if (fchown(d, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
+  if (!copyOwner(d, st)) {
     close(d);
     return false;
   }
