@@ -182,6 +182,25 @@ parallel_runs_are_serialised() {
   expect_files Version.bak Version.h
 }
 
+# Version.h and Version.hpp share Version.new and Version.bak: run in parallel, each still
+# gets its own text back, advanced once per run.
+headers_sharing_companions_take_turns() {
+  local n=8 i out=$SCRATCH_ROOT/$CURRENT.out
+  mkdir "$out"
+  header_text 100 >Version.h
+  { printf '// the other header\n' && header_text 500; } >Version.hpp
+  for i in $(seq "$n"); do
+    ("$TALLIER" Version.h >"$out/h$i" 2>&1 || echo "rc=$?" >>"$out/h$i") &
+    ("$TALLIER" Version.hpp >"$out/p$i" 2>&1 || echo "rc=$?" >>"$out/p$i") &
+  done
+  wait
+  check "failures" "$(grep -hv '^Upcount' "$out"/*)" ""
+  cmp -s Version.h <(header_text $((100 + n))) || fail "Version.h is not its own text at $((100 + n))"
+  cmp -s Version.hpp <({ printf '// the other header\n' && header_text $((500 + n)); }) ||
+    fail "Version.hpp is not its own text at $((500 + n))"
+  expect_files Version.bak Version.h Version.hpp
+}
+
 # The lock is the system's: a holder makes a run wait, its death lets the run in, and runs
 # on other headers do not wait for it.
 lock_holder_blocks_only_its_header() {
@@ -275,6 +294,7 @@ EOF
 
 run_cases io_errors_leave_the_header_untouched refused_fast_copy_gives_the_same_bytes \
   trace_shows_an_atomic_durable_replacement killed_at_each_step_leaves_a_whole_header \
-  parallel_runs_are_serialised lock_holder_blocks_only_its_header mode_and_owner_are_kept \
+  parallel_runs_are_serialised headers_sharing_companions_take_turns \
+  lock_holder_blocks_only_its_header mode_and_owner_are_kept \
   group_is_kept_by_an_unprivileged_run symbolic_links_are_kept
 finish
