@@ -247,16 +247,18 @@ mode_and_owner_are_kept() {
 # Someone else's header that the caller may rewrite through its group: the caller cannot
 # give the file away, but it keeps the header's group.
 group_is_kept_by_an_unprivileged_run() {
-  if [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null; then
-    echo "SKIP [$CURRENT] needs root and setpriv"
+  local as_other=(setpriv --reuid=1234 --regid=1234 --groups=5678)
+  chmod o+x "$SCRATCH_ROOT"
+  if [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null ||
+    ! "${as_other[@]}" test -x "$TALLIER"; then
+    echo "SKIP [$CURRENT] needs root, setpriv and a tool that another user may run"
     return
   fi
-  chmod o+x "$SCRATCH_ROOT"
   chmod 777 .
   make_header
   chown 4321:5678 Version.h
   chmod 664 Version.h
-  WRAP=(setpriv --reuid=1234 --regid=1234 --groups=5678)
+  WRAP=("${as_other[@]}")
   run
   WRAP=()
   expect 0 "Upcount: BuildCount = 42"
