@@ -56,7 +56,8 @@ expect_clean_rerun() {
     expect 0 "Upcount: BuildCount = 43"
   fi
   expect_files Version.bak Version.h
-  cmp -s Version.bak "$SCRATCH_ROOT/$CURRENT.before-rerun" || fail "backup is not the header before the rerun"
+  cmp -s Version.bak "$SCRATCH_ROOT/$CURRENT.before-rerun" ||
+    fail "backup is not the header before the rerun"
 }
 
 # file (under -P) | strace injections | message. Each fault must fail the run with the
@@ -93,32 +94,33 @@ refused_fast_copy_gives_the_same_bytes() {
   check backup "$(which_text Version.bak)" old
 }
 
-# The system calls of a run on names: the header's name is never unlinked or renamed away,
-# the copy takes it in one rename after being synced, and the directory is synced after.
+# A run's system calls on names: the header's name is never unlinked or renamed away, the
+# copy takes it in one rename once written and synced, and the directory is synced after.
 trace_shows_an_atomic_durable_replacement() {
-  local trace=$SCRATCH_ROOT/$CURRENT.trace calls header_gone renames rename_line sync_line
+  local trace=$SCRATCH_ROOT/$CURRENT.trace at='(AT_FDCWD<[^>]*>, )?' calls header_gone
+  local rename_line sync_line last_write
   make_header
   printf 'stale\n' >Version.bak
   calls=link,linkat,unlink,unlinkat,rename,renameat,renameat2,fsync,fdatasync,write,pwrite64
-  WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -o "$trace" -e trace=$calls)
+  WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -o "$trace" -e trace=$calls,copy_file_range)
   run
   WRAP=()
   expect 0 "Upcount: BuildCount = 42"
-  header_gone=$(grep -E '(unlink|unlinkat|rename|renameat|renameat2)\((AT_FDCWD<[^>]*>, )?"Version\.h"' "$trace")
+  header_gone=$(grep -E "(unlink|unlinkat|rename|renameat|renameat2)\\($at\"Version\\.h\"" "$trace")
   check "calls that take the header's name away" "$header_gone" ""
-  renames=$(grep -cE '^[0-9]+ +rename' "$trace")
-  check "renames" "$renames" 1
-  rename_line=$(grep -nE 'rename(at2?)?\((AT_FDCWD<[^>]*>, )?"Version\.new", (AT_FDCWD<[^>]*>, )?"Version\.h"(, 0)?\) += 0' "$trace" | cut -d: -f1)
-  [ -n "$rename_line" ] || fail "no rename of Version.new to Version.h"
+  check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" 1
+  rename_line=$(grep -nE "rename(at2?)?\\($at\"Version\\.new\", $at\"Version\\.h\"(, 0)?\\) += 0" "$trace" |
+    cut -d: -f1)
   sync_line=$(grep -nE 'f(data)?sync\([0-9]+<[^>]*/Version\.new>\) += 0' "$trace" | tail -1 | cut -d: -f1)
-  [ -n "$sync_line" ] || fail "the copy is never synced"
-  [ -n "$rename_line" ] && [ -n "$sync_line" ] && [ "$sync_line" -lt "$rename_line" ] ||
-    fail "the copy is synced after the rename"
-  if grep -nE 'write(64)?\([0-9]+<[^>]*/Version\.new>' "$trace" | tail -1 | cut -d: -f1 |
-    { read -r last && [ "$last" -gt "${sync_line:-0}" ]; }; then
-    fail "the copy is written after its sync"
+  last_write=$(grep -nE '(write|pwrite64)\([0-9]+<[^>]*/Version\.new>|copy_file_range\(.*/Version\.new>' \
+    "$trace" | tail -1 | cut -d: -f1)
+  if [ -z "$rename_line" ] || [ -z "$sync_line" ] || [ -z "$last_write" ]; then
+    fail "missing: rename of the copy (${rename_line:-none}), its sync (${sync_line:-none}) or writes"
+    return
   fi
-  sed -n "${rename_line:-1},\$p" "$trace" | grep -qE "f(data)?sync\([0-9]+<$PWD>\) += 0" ||
+  [ "$last_write" -lt "$sync_line" ] || fail "the copy is written after its sync"
+  [ "$sync_line" -lt "$rename_line" ] || fail "the copy is synced after the rename"
+  sed -n "$rename_line,\$p" "$trace" | grep -qE "f(data)?sync\([0-9]+<$PWD>\) += 0" ||
     fail "the directory is not synced after the rename"
 }
 
