@@ -38,6 +38,16 @@ bool syncDirectory(const std::string& dir) {
   return close(d) == 0 && synced;
 }
 
+// Only a privileged process may give the file away; anyone else keeps it as their own, but
+// still gives it the header's group when that is one of their groups.
+bool copyOwner(int d, const struct stat& st) {
+  if (fchown(d, st.st_uid, st.st_gid) == 0)
+    return true;
+  if (errno != EPERM)
+    return false;
+  return fchown(d, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
+}
+
 bool copyBytes(int from, int to, CopyError& error) {
   std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
   for (;;) {
@@ -56,6 +66,59 @@ bool copyBytes(int from, int to, CopyError& error) {
       error = CopyError::kWrite;
       return false;
     }
+  }
+}
+
+bool lockExclusive(int d) {
+  int locked;
+  do {
+    locked = flock(d, LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  return locked == 0;
+}
+
+// Whether `path` still names the open file `d`, looked up with `lookUp` (stat or lstat).
+bool stillNamed(int d, const std::string& path, int (*lookUp)(const char*, struct stat*)) {
+  struct stat opened, named;
+  return fstat(d, &opened) == 0 && lookUp(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
+// and Version.hpp) take the name in turns: a file found there is locked first, so that one
+// still in use by a live run is waited for, and removed once its run has ended or died; a
+// link found there is removed, never followed.
+int takeFreshFile(const std::string& path) {
+  for (;;) {
+    const int created = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (created >= 0) {
+      if (!lockExclusive(created)) {
+        close(created);
+        removeFile(path);
+        return -1;
+      }
+      // Another run may have locked it first, taken it for a leftover and removed it.
+      if (stillNamed(created, path, lstat))
+        return created;
+      close(created);
+      continue;
+    }
+    if (errno != EEXIST)
+      return -1;
+    const int found = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (found < 0) {
+      if (errno != ENOENT && !removeFile(path))
+        return -1;
+      continue;
+    }
+    if (!lockExclusive(found)) {
+      close(found);
+      return -1;
+    }
+    const bool removed = !stillNamed(found, path, lstat) || removeFile(path);
+    close(found);
+    if (!removed)
+      return -1;
   }
 }
 
@@ -86,20 +149,15 @@ bool openLockedHeader(const std::string& path, File& header) {
     const int d = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (d < 0)
       return false;
-    int locked;
-    do {
-      locked = flock(d, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
+    const bool locked = lockExclusive(d);
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
-    struct stat opened, named;
-    if (locked == 0 && fstat(d, &opened) == 0 && stat(path.c_str(), &named) == 0 &&
-        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+    if (locked && stillNamed(d, path, stat)) {
       header.handle = d;
       return true;
     }
     close(d);
-    if (locked != 0)
+    if (!locked)
       return false;
   }
 }
@@ -108,16 +166,12 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   struct stat st;
   if (fstat(fd(header), &st) != 0)
     return false;
-  removeFile(path);
-  const int d = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int d = takeFreshFile(path);
   if (d < 0)
     return false;
-  // Only a privileged process may give the file away; anyone else keeps it as their own.
-  if (fchown(d, st.st_uid, st.st_gid) != 0 && errno != EPERM) {
-    close(d);
-    return false;
-  }
-  if (fchmod(d, st.st_mode & 07777) != 0) {
+  // The copy's descriptor is closed before the rename; a second one holds the name's lock
+  // until the process ends, past the rename.
+  if (!copyOwner(d, st) || fchmod(d, st.st_mode & 07777) != 0 || fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
     close(d);
     return false;
   }
