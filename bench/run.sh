@@ -80,6 +80,9 @@ size_of() {
   awk -v b="$(wc -c <"$1")" 'BEGIN { if (b >= 1e6) printf "%.0f MB", b / 1e6; else printf "%.0f KB", b / 1e3 }'
 }
 
+# Every command must leave the generated headers alone; checked once all runs are done.
+cksum first.h last.h small.h line.h >sums
+
 # name|file|what it holds|tallier's exit status
 cases=(
   "first|first.h|$(size_of first.h), counter on the first line|0"
@@ -116,6 +119,10 @@ run_perl() { ${wrap[@]+"${wrap[@]}"} perl -pi.bak -e "$substitution" Version.h; 
 # header itself out of reach: every command replaces Version.h rather than writing into it.
 reset_work() {
   rm -f Version.h Version.bak Version.new copy.h
+if ! cksum first.h last.h small.h line.h | cmp -s - sums; then
+  echo "bench: a command wrote into a generated header, so runs did not all do the same work" >&2
+  exit 1
+fi
   ln "$1" Version.h
   sync
 }
@@ -180,6 +187,10 @@ for entry in "${cases[@]}"; do
   done
 done
 rm -f Version.h Version.bak Version.new copy.h
+if ! cksum first.h last.h small.h line.h | cmp -s - sums; then
+  echo "bench: a command wrote into a generated header, so runs did not all do the same work" >&2
+  exit 1
+fi
 
 # --- Report ----------------------------------------------------------------------------------
 
