@@ -46,36 +46,42 @@ class Pass {
       size_t unwritten = 0;
       carried = 0;
       for (size_t pos = 0; pos < end;) {
-        const char* lineFeed =
-            static_cast<const char*>(std::memchr(buffer_.get() + pos, '\n', end - pos));
-        const size_t lineEnd = lineFeed ? static_cast<size_t>(lineFeed - buffer_.get()) + 1 : end;
-        if (undecided) {
-          const LineStep step = rewriter_.rewriteDefineLine({buffer_.get() + pos, lineEnd - pos});
-          switch (step.verdict) {
-            case LineVerdict::kPending:
-              if (!emit(unwritten, pos + step.keep))
-                return PassOutcome::kWriteError;
-              unwritten = pos + step.keep + step.skip;
-              carried = end - unwritten;
-              break;
-            case LineVerdict::kPlain:
-              undecided = false;
-              break;
-            case LineVerdict::kCounter: {
-              LineStep inBuffer = step;
-              inBuffer.keep += pos;
-              value = step.value;
-              return finish(unwritten, inBuffer, end);
-            }
-            case LineVerdict::kOutOfRange:
-              return PassOutcome::kOutOfRange;
-          }
-        }
-        if (lineFeed) {
+        if (!undecided) {
+          pos = nextDirectiveLine(pos, end);
+          if (pos == end)
+            break;
           rewriter_.startLine();
           undecided = true;
         }
+        const char* lineFeed =
+            static_cast<const char*>(std::memchr(buffer_.get() + pos, '\n', end - pos));
+        const size_t lineEnd = lineFeed ? static_cast<size_t>(lineFeed - buffer_.get()) + 1 : end;
+        const LineStep step = rewriter_.rewriteDefineLine({buffer_.get() + pos, lineEnd - pos});
+        switch (step.verdict) {
+          case LineVerdict::kPending:
+            if (!emit(unwritten, pos + step.keep))
+              return PassOutcome::kWriteError;
+            unwritten = pos + step.keep + step.skip;
+            carried = end - unwritten;
+            break;
+          case LineVerdict::kPlain:
+            undecided = false;
+            break;
+          case LineVerdict::kCounter: {
+            LineStep inBuffer = step;
+            inBuffer.keep += pos;
+            value = step.value;
+            return finish(unwritten, inBuffer, end);
+          }
+          case LineVerdict::kOutOfRange:
+            return PassOutcome::kOutOfRange;
+        }
         pos = lineEnd;
+      }
+      // A line that ends with the buffer leaves the next read to begin a line.
+      if (!undecided && buffer_[end - 1] == '\n') {
+        rewriter_.startLine();
+        undecided = true;
       }
       if (!emit(unwritten, end - carried))
         return PassOutcome::kWriteError;
@@ -94,6 +100,21 @@ class Pass {
   }
 
  private:
+  // Only a line that begins with '#' can hold the counter, and in a large generated header
+  // most lines are rows of a table: one search for '#' passes over all of them at once.
+  // Returns where the next line that begins with '#' starts, or `end`; `from` lies inside a
+  // line already judged, or just after its line feed.
+  size_t nextDirectiveLine(size_t from, size_t end) const {
+    const char* const buffer = buffer_.get();
+    while (const void* found = std::memchr(buffer + from, '#', end - from)) {
+      const size_t hash = static_cast<size_t>(static_cast<const char*>(found) - buffer);
+      if (hash > 0 && buffer[hash - 1] == '\n')
+        return hash;
+      from = hash + 1;
+    }
+    return end;
+  }
+
   bool emit(size_t from, size_t to) {
     return to <= from || writeText(copy_, buffer_.get() + from, to - from);
   }

@@ -93,6 +93,30 @@ long_lines_and_any_bytes_pass_unchanged() {
   cmp -s Version.bak expected || fail "backup differs"
 }
 
+# Exactly $1 bytes of table-like lines, the last one cut short after $2 (a line feed or not).
+rows() {
+  yes ' 0x00, 0x01, 0x02, 0x03,' | head -c $(($1 - 1))
+  printf '%s' "$2"
+}
+
+counter_line_at_read_boundaries() {
+  # The header is read in 128 KiB pieces: a line that starts at, just before or just after
+  # the edge of a piece is still judged from its first byte, and only from its first byte.
+  local at
+  for at in 131070 131071 131072 131073 262143 262144 262145; do
+    { rows "$at" $'\n'; printf '#define BuildCount 5\n// end\n'; } >Version.h
+    run
+    expect 0 "Upcount: BuildCount = 6" || continue
+    { rows "$at" $'\n'; printf '#define BuildCount 6\n// end\n'; } >expected
+    cmp -s Version.h expected || fail "header rewritten wrongly with the counter at $at"
+    { rows "$at" 'y'; printf '#define BuildCount 5\n#define BuildCount 8\n'; } >Version.h
+    run
+    expect 0 "Upcount: BuildCount = 9" || continue
+    { rows "$at" 'y'; printf '#define BuildCount 5\n#define BuildCount 9\n'; } >expected
+    cmp -s Version.h expected || fail "header rewritten wrongly with a mid-line # at $at"
+  done
+}
+
 counter_at_the_very_end_of_the_text() {
   printf 'int x;\n#define BuildCount 9' >Version.h
   run
@@ -214,7 +238,7 @@ run_cases defaults_advance_version_h question_mark_in_first_argument_prints_usag
   increment_is_read_like_percent_d increment_that_does_not_fit_is_refused \
   empty_header_is_not_advanced only_the_first_counter_line_changes \
   counter_is_found_only_at_the_start_of_a_line long_lines_and_any_bytes_pass_unchanged \
-  counter_at_the_very_end_of_the_text line_ends_follow_the_platform \
+  counter_line_at_read_boundaries counter_at_the_very_end_of_the_text line_ends_follow_the_platform \
   ctrl_z_and_zero_bytes_do_not_end_the_text parallel_runs_are_serialised \
   companions_follow_the_last_dot header_named_bak_keeps_no_backup header_named_new_is_refused \
   backup_holds_the_header_before_the_last_run counter_out_of_range_is_refused \
