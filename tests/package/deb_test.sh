@@ -34,8 +34,18 @@ for file in ./usr/bin/tallier ./usr/share/man/man1/tallier.1 \
   ./usr/lib/cmake/Tallier/TallierTargets.cmake ./usr/lib/cmake/Tallier/TallierFunctions.cmake; do
   grep -qxF "$file" <<<"$listing" || fail "the package holds no $file"
 done
+# Every shared library the packaged program loads must come from a declared dependency (a
+# statically linked program loads none).
 depends=$(dpkg-deb -f "$deb" Depends)
-grep -q 'libstdc++6' <<<"$depends" || fail "Depends names no libstdc++: $depends"
+dpkg-deb -x "$deb" "$SCRATCH/unpacked"
+for library in $(objdump -p "$SCRATCH/unpacked/usr/bin/tallier" | awk '/NEEDED/ {print $2}'); do
+  case $library in
+    libstdc++*) package=libstdc++6 ;;
+    libgcc_s*) package=libgcc-s1 ;;
+    *) package=libc6 ;;
+  esac
+  grep -q "$package" <<<"$depends" || fail "$library loaded, but Depends names no $package: $depends"
+done
 
 if ! apt-get install -y -qq "$deb" >"$SCRATCH/apt.log" 2>&1; then
   cat "$SCRATCH/apt.log"
