@@ -107,12 +107,12 @@ counter_line_at_read_boundaries() {
     { rows "$at" $'\n'; printf '#define BuildCount 5\n// end\n'; } >Version.h
     run
     expect 0 "Upcount: BuildCount = 6" || continue
-    { rows "$at" $'\n'; printf '#define BuildCount 6\n// end\n'; } >expected
+    { rows "$at" $'\n'; printf '#define BuildCount 6\n// end\n'; } | as_written >expected
     cmp -s Version.h expected || fail "header rewritten wrongly with the counter at $at"
     { rows "$at" 'y'; printf '#define BuildCount 5\n#define BuildCount 8\n'; } >Version.h
     run
     expect 0 "Upcount: BuildCount = 9" || continue
-    { rows "$at" 'y'; printf '#define BuildCount 5\n#define BuildCount 9\n'; } >expected
+    { rows "$at" 'y'; printf '#define BuildCount 5\n#define BuildCount 9\n'; } | as_written >expected
     cmp -s Version.h expected || fail "header rewritten wrongly with a mid-line # at $at"
   done
 }
