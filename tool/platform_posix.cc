@@ -48,27 +48,6 @@ bool copyOwner(int d, const struct stat& st) {
   return fchown(d, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
 }
 
-bool copyBytes(int from, int to, CopyError& error) {
-  std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
-  for (;;) {
-    const ssize_t got = read(from, buffer.get(), kCopyBufferSize);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      error = CopyError::kRead;
-      return false;
-    }
-    if (got == 0)
-      return true;
-    File out;
-    out.handle = to;
-    if (!writeText(out, buffer.get(), static_cast<size_t>(got))) {
-      error = CopyError::kWrite;
-      return false;
-    }
-  }
-}
-
 bool lockExclusive(int d) {
   int locked;
   do {
@@ -211,9 +190,16 @@ CopyError copyRest(File& from, File& to) {
       break;
   }
 #endif
-  CopyError error = CopyError::kNone;
-  copyBytes(fd(from), fd(to), error);
-  return error;
+  std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+  for (;;) {
+    const ptrdiff_t got = readText(from, buffer.get(), kCopyBufferSize);
+    if (got < 0)
+      return CopyError::kRead;
+    if (got == 0)
+      return CopyError::kNone;
+    if (!writeText(to, buffer.get(), static_cast<size_t>(got)))
+      return CopyError::kWrite;
+  }
 }
 
 bool syncFile(File& file) {
