@@ -108,3 +108,12 @@ finish() {
   echo "e2e: $PASSED passed, $FAILED failed"
   [ "$FAILED" -eq 0 ]
 }
+
+# Ends the test as skipped (status 77, which CTest is told to count so) when one of the
+# given tools is missing.
+require() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }
+  done
+}
