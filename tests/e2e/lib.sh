@@ -109,11 +109,8 @@ finish() {
   [ "$FAILED" -eq 0 ]
 }
 
-# Ends the test as skipped (status 77, which CTest is told to count so) when one of the
-# given tools is missing.
+# Ends the test as skipped (status 77, which CTest is told to count so) when the given tool
+# is missing.
 require() {
-  local tool
-  for tool in "$@"; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }
-  done
+  command -v "$1" >/dev/null || { echo "SKIP: $1 not found"; exit 77; }
 }

@@ -1,19 +1,16 @@
 # Installs Tallier to a scratch prefix and builds a copy of examples/ with one build system:
 # each build must print the next number and compile that same number into the program, and
-# a clean must lose nothing. With "calls" instead of a build system: tallier_build_counter()
-# called the right and the wrong way, and Tallier built inside the consuming project.
+# a clean must lose nothing. With "calls" instead of a build system: Tallier built inside the
+# consuming project, and tallier_build_counter() called the right and the wrong way.
 # Usage: bash consumer_test.sh <Tallier's build directory> <Tallier's source directory> <config>
 #   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | calls>
 # Exits with 77, counted as skipped, when the build system is not installed.
 set -u
 
-BUILD_DIR=$1
-SOURCE_DIR=$(cd "$2" && pwd)
-CONFIG=$3
-SYSTEM=$4
+BUILD_DIR=$1 SOURCE_DIR=$(cd "$2" && pwd) CONFIG=$3 SYSTEM=$4
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-package.XXXXXX")
 trap 'rm -rf "$SCRATCH"' EXIT
-PREFIX=$SCRATCH/prefix
+PREFIX=$SCRATCH/prefix SRC=$SCRATCH/src
 FAILED=0
 
 for tool in $(case $SYSTEM in Ninja*) echo ninja ;; Meson) echo meson ninja ;; esac); do
@@ -33,15 +30,12 @@ run() {
 
 # configure <source> <build> [cmake options...]
 configure() {
-  local source=$1 build=$2
-  shift 2
   if [ "$SYSTEM" = Meson ]; then
-    run meson setup "$build" "$source"
+    run meson setup "$2" "$1"
   else
-    run cmake -S "$source" -B "$build" -G "${SYSTEM/calls/Unix Makefiles}" \
-      -DCMAKE_BUILD_TYPE="$CONFIG" "$@"
+    run cmake -S "$1" -B "$2" -G "${SYSTEM/calls/Unix Makefiles}" -DCMAKE_BUILD_TYPE="$CONFIG" "${@:3}"
   fi
-  [ "$RC" -eq 0 ] || fail "configure $source: $OUT"
+  [ "$RC" -eq 0 ] || fail "configure $1: $OUT"
 }
 
 # build <dir> [target]
@@ -53,64 +47,56 @@ build() {
   fi
 }
 
-# Builds the copy of the example in <source> five times, with a clean after the third; each
-# build must print the next number, compile it into the program and recompile only the file
-# that includes the counter; the clean must leave every source file in place.
+# Builds the example in $SCRATCH/build five times, with a clean after the third; each build
+# must print the next number, compile it into the program and recompile only the file that
+# includes the counter; the clean must leave every source file in place.
 check_builds() {
-  local source=$1 dir=$2 step=0 printed program stamp="" sources
-  sources=$(cd "$source" && find . -type f | sort)
+  local step=0 printed program stamp="" sources
+  sources=$(cd "$SRC" && find . -type f | sort)
   for action in build build build clean build build; do
     if [ "$action" = clean ]; then
-      build "$dir" clean
-      [ "$RC" -eq 0 ] || fail "clean: $OUT"
-      [ "$(cd "$source" && find . -type f ! -name Version.bak | sort)" = "$sources" ] ||
-        fail "clean changed the source files: $(cd "$source" && find . -type f)"
+      build "$SCRATCH/build" clean
+      [ "$RC" -eq 0 ] && [ "$(cd "$SRC" && find . -type f ! -name Version.bak | sort)" = "$sources" ] ||
+        fail "clean: $OUT; sources left: $(cd "$SRC" && find . -type f)"
       stamp=""
       continue
     fi
     step=$((step + 1))
-    build "$dir"
+    build "$SCRATCH/build"
     [ "$RC" -eq 0 ] || { fail "build $step: $OUT"; return; }
     printed=$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT")
-    program=$(find "$dir" -name example -type f -perm -u+x)
+    program=$(find "$SCRATCH/build" -name example -type f -perm -u+x)
     [ "$printed" = "$step" ] && [ "$("$program")" = "Build $step" ] ||
       fail "build $step printed '$printed', the program '$("$program")'"
-    main_object=$(find "$dir" -name main.cpp.o)
+    main_object=$(find "$SCRATCH/build" -name main.cpp.o)
     [ -z "$stamp" ] || [ "$(stat -c %y "$main_object")" = "$stamp" ] ||
       fail "main.cpp was recompiled by build $step"
     stamp=$(stat -c %y "$main_object")
   done
 }
 
-if ! cmake --install "$BUILD_DIR" --config "$CONFIG" --prefix "$PREFIX" >"$SCRATCH/install.log" 2>&1; then
-  cat "$SCRATCH/install.log"
-  fail "install"
-  exit 1
-fi
+run cmake --install "$BUILD_DIR" --config "$CONFIG" --prefix "$PREFIX"
+[ "$RC" -eq 0 ] || { fail "install: $OUT"; exit 1; }
 export PATH=$PREFIX/bin:$PATH
+cp -r "$SOURCE_DIR/examples" "$SRC"
 
 if [ "$SYSTEM" != calls ]; then
-  cp -r "$SOURCE_DIR/examples" "$SCRATCH/src"
-  configure "$SCRATCH/src" "$SCRATCH/build" -DCMAKE_PREFIX_PATH="$PREFIX"
-  check_builds "$SCRATCH/src" "$SCRATCH/build"
+  configure "$SRC" "$SCRATCH/build" -DCMAKE_PREFIX_PATH="$PREFIX"
+  check_builds
   # A counter that cannot be advanced (one that would still compile) stops the build with
-  # the tool's message.
-  printf '#define BuildCount 2147483647\n' >"$SCRATCH/src/counter/Version.h"
+  # the tool's message and stays as it was.
+  printf '#define BuildCount 2147483647\n' >"$SRC/counter/Version.h"
   build "$SCRATCH/build"
-  [ "$RC" -ne 0 ] || fail "build went on without advancing the counter"
-  grep -qx 'Error Tallier name:BuildCount number out of range' <<<"$OUT" ||
-    fail "the tool's message is not in the build's output: $OUT"
-  [ "$(cat "$SCRATCH/src/counter/Version.h")" = "#define BuildCount 2147483647" ] ||
+  [ "$RC" -ne 0 ] && grep -qx 'Error Tallier name:BuildCount number out of range' <<<"$OUT" ||
+    fail "a build that could not advance the counter: status $RC: $OUT"
+  [ "$(cat "$SRC/counter/Version.h")" = "#define BuildCount 2147483647" ] ||
     fail "header changed by a failed build"
   echo "$SYSTEM: $FAILED failed"
-  [ "$FAILED" -eq 0 ]
-  exit
+  exit $((FAILED > 0))
 fi
 
-# Tallier built from its sources inside the consuming project.
-cp -r "$SOURCE_DIR/examples" "$SCRATCH/src"
-configure "$SCRATCH/src" "$SCRATCH/build" -DTALLIER_SOURCE_DIR="$SOURCE_DIR"
-check_builds "$SCRATCH/src" "$SCRATCH/build"
+configure "$SRC" "$SCRATCH/build" -DTALLIER_SOURCE_DIR="$SOURCE_DIR"
+check_builds
 
 # The function's arguments: each row is the call, then the text the configure step must
 # report, or "ok <file> <expected line>" for a call whose two builds, with a clean between
