@@ -1,13 +1,21 @@
 # tallier_build_counter(<target> [HEADER <path>] [MACRO <name>] [INCREMENT <n>])
 #
-# Advances the counter in HEADER (default: Version.h in the calling directory) once per
-# build of <target>, before any of <target>'s sources compile. Needs the executable target
-# Tallier::tallier, which find_package(Tallier) imports and add_subdirectory() defines.
+# Advances the counter in HEADER once per build of <target>, before any of <target>'s
+# sources compile, and gives those sources a copy of it in the build tree: an #include of
+# the header's file name compiles the number that the same build printed. Needs the
+# executable target Tallier::tallier, which find_package(Tallier) imports and
+# add_subdirectory() defines.
+#
+# HEADER is the counter that is kept; no clean deletes it, with any generator. A relative
+# HEADER is taken from the current source directory. Without HEADER the counter is
+# Version.h in <target>_counter/ of the current build directory, written with the counter
+# at 0 when it is missing. Only the copy is declared a byproduct, which is what lets Ninja
+# recompile the including sources in the same build, and what a clean deletes.
 #
 # The work is a custom target, <target>_build_counter, that <target> depends on. A
 # PRE_BUILD step would run first only with the Visual Studio generators; a custom target
-# with no outputs runs on every build with all of them, and its failure (the tool's
-# message, exit status 1 or 2) stops the build before <target> compiles.
+# runs on every build with all of them, and its failure (the tool's message, exit status 1
+# or 2) stops the build before <target> compiles.
 function(tallier_build_counter target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;MACRO;INCREMENT" "")
   if(arg_UNPARSED_ARGUMENTS)
@@ -25,9 +33,6 @@ function(tallier_build_counter target)
       "or add_subdirectory() on Tallier's sources first")
   endif()
 
-  if(NOT DEFINED arg_HEADER)
-    set(arg_HEADER "${CMAKE_CURRENT_SOURCE_DIR}/Version.h")
-  endif()
   if(NOT DEFINED arg_MACRO)
     set(arg_MACRO BuildCount)
   endif()
@@ -40,6 +45,15 @@ function(tallier_build_counter target)
   endif()
   if(arg_MACRO STREQUAL "")
     message(FATAL_ERROR "tallier_build_counter: MACRO must not be empty")
+  endif()
+  set(counter_dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_counter")
+  if(NOT DEFINED arg_HEADER)
+    set(arg_HEADER "${counter_dir}/Version.h")
+    if(NOT EXISTS "${arg_HEADER}")
+      file(WRITE "${arg_HEADER}"
+        "// Advanced by Tallier on every build of ${target}; kept across cleans.\n"
+        "#define ${arg_MACRO} 0\n")
+    endif()
   endif()
   cmake_path(ABSOLUTE_PATH arg_HEADER BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
 
@@ -58,25 +72,53 @@ function(tallier_build_counter target)
     message(FATAL_ERROR "tallier_build_counter: ${target} already has a build counter")
   endif()
 
-  # Ninja decides what is out of date before it runs anything; it notices that the sources
-  # including the header must recompile in this same build only if it knows the custom
-  # target rewrites the header. Other generators look at the header's time when they come
-  # to <target>, after the counter ran, and need no such hint. Every generator deletes a
-  # byproduct on "clean", so the header is declared as one only where it is needed.
-  set(byproducts "")
-  if(CMAKE_GENERATOR MATCHES "Ninja")
-    set(byproducts BYPRODUCTS "${arg_HEADER}")
+  # Each configuration of a multi-config generator compiles the number of its own build.
+  set(copy_dir "${counter_dir}/include")
+  get_property(multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+  if(multi_config)
+    string(APPEND copy_dir "/$<CONFIG>")
   endif()
-
+  cmake_path(GET arg_HEADER FILENAME header_name)
   add_custom_target("${counter_target}"
     COMMAND Tallier::tallier "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}"
-    ${byproducts}
+    COMMAND "${CMAKE_COMMAND}" -E copy "${arg_HEADER}" "${copy_dir}/${header_name}"
+    BYPRODUCTS "${copy_dir}/${header_name}"
     COMMENT "Advancing ${arg_MACRO} in ${arg_HEADER}"
     VERBATIM)
   add_dependencies("${target}" "${counter_target}")
+  get_target_property(type "${target}" TYPE)
+  if(NOT type MATCHES "UTILITY|INTERFACE_LIBRARY")
+    target_include_directories("${target}" BEFORE PRIVATE "${copy_dir}")
+  endif()
   # Visual Studio skips a project it deems up to date without starting MSBuild, and only
   # the counter would make it out of date: the new value would be compiled a build late.
   if(CMAKE_GENERATOR MATCHES "Visual Studio")
     set_property(TARGET "${target}" PROPERTY VS_GLOBAL_DisableFastUpToDateCheck true)
   endif()
+  # Sources may still be added to the target after this call.
+  cmake_language(EVAL CODE
+    "cmake_language(DEFER CALL _tallier_check_no_header_beside [[${target}]] [[${header_name}]])")
+endfunction()
+
+# Fails when a file named like the counter's header sits beside a source of <target>: an
+# #include of that name there finds it before any include directory, hence before the copy.
+function(_tallier_check_no_header_beside target header_name)
+  get_property(sources TARGET "${target}" PROPERTY SOURCES)
+  get_target_property(source_dir "${target}" SOURCE_DIR)
+  foreach(source IN LISTS sources)
+    if(source MATCHES [[\$<]])
+      continue()
+    endif()
+    cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${source_dir}" NORMALIZE)
+    cmake_path(REPLACE_FILENAME source "${header_name}" OUTPUT_VARIABLE beside)
+    if(EXISTS "${beside}")
+      message(FATAL_ERROR
+        "tallier_build_counter: ${beside} sits beside ${source}, a source of ${target}; "
+        "an #include \"${header_name}\" there would find it instead of the copy of the "
+        "counter that the build makes, and compile a number the build did not print. Keep "
+        "the counter in a directory without sources and name it, for example "
+        "tallier_build_counter(${target} HEADER counter/${header_name}), or give one of "
+        "the two headers another name.")
+    endif()
+  endforeach()
 endfunction()

@@ -9,7 +9,31 @@ set(TALLIER_INSTALL_CMAKEDIR lib/cmake/Tallier CACHE STRING
   "Where to install Tallier's CMake package, relative to the prefix")
 
 install(TARGETS tallier EXPORT TallierTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES man/tallier.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(TALLIER_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tallier)
+if(WIN32)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tallier.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES LICENSE CHANGELOG.md DESTINATION ${TALLIER_INSTALL_DOCDIR})
+else()
+  # Debian's layout: man page and changelog gzipped without a time stamp, so that the same
+  # sources give the same package; the license as the copyright file; and the reasons for
+  # the checker's findings that are kept on purpose.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG.md)
+  foreach(file ${CMAKE_CURRENT_BINARY_DIR}/tallier.1 ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md)
+    cmake_path(GET file FILENAME name)
+    execute_process(COMMAND gzip -9nc ${file} OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz
+      RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "gzip ${file}: ${status}")
+    endif()
+  endforeach()
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tallier.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/CHANGELOG.md.gz DESTINATION ${TALLIER_INSTALL_DOCDIR}
+    RENAME changelog.gz)
+  install(FILES LICENSE DESTINATION ${TALLIER_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+    RENAME tallier)
+endif()
 
 install(EXPORT TallierTargets NAMESPACE Tallier:: DESTINATION ${TALLIER_INSTALL_CMAKEDIR})
 configure_package_config_file(cmake/TallierConfig.cmake.in

@@ -1,14 +1,18 @@
 # CPack: a .deb on Linux, a .zip on Windows; both hold what the install rules install.
 set(CPACK_PACKAGE_NAME tallier)
 set(CPACK_PACKAGE_VENDOR "Tallier developers")
-set(TALLIER_PACKAGE_CONTACT "Tallier developers <tallier@example.org>" CACHE STRING
-  "Maintainer named in the packages")
+# The project has no mail address; a distributor who packs Tallier names their own contact.
+set(TALLIER_PACKAGE_CONTACT "Tallier developers" CACHE STRING "Maintainer named in the packages")
 set(CPACK_PACKAGE_CONTACT "${TALLIER_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "advance a build counter held in a #define of a header")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Tallier raises the number in a #define of a header, such as BuildCount in Version.h, \
-keeps the previous header as a backup and prints the new value. It comes with a CMake \
-package whose tallier_build_counter() advances the counter on every build of a target.")
+# Debian shows each line of the description as it is: none may pass 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION "\
+Tallier raises the number in a #define of a header, such as BuildCount in
+Version.h, keeps the previous header as a backup and prints the new value.
+It never leaves a partial header behind and serialises parallel runs.
+It comes with a CMake package whose tallier_build_counter() advances the
+counter on every build of a target.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -18,6 +22,7 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
   # dpkg-shlibdeps (from dpkg-dev) finds the libc and libstdc++ versions the binary needs;
   # without it the package names the libraries with no version.

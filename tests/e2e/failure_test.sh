@@ -1,6 +1,7 @@
 # Failures while reading, writing and replacing: the right message and status, and the
 # header never changed or lost.
 . "$(dirname "$0")/lib.sh"
+require strace
 
 # Runs the tool with writes limited to the given number of KiB, as a full disk would stop it.
 run_with_file_limit() {

@@ -108,3 +108,9 @@ finish() {
   echo "e2e: $PASSED passed, $FAILED failed"
   [ "$FAILED" -eq 0 ]
 }
+
+# Ends the test as skipped (status 77, which CTest is told to count so) when the given tool
+# is missing.
+require() {
+  command -v "$1" >/dev/null || { echo "SKIP: $1 not found"; exit 77; }
+}

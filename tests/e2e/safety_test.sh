@@ -1,6 +1,7 @@
 # The header's name holds a whole header, old or new, whatever fails or kills a run;
 # parallel runs are serialised; permission bits, owner and symbolic links are kept.
 . "$(dirname "$0")/lib.sh"
+require strace
 
 # Padding around the counter: larger than one read, so that a pass reads, writes and copies
 # in several steps, and a torn file shows.

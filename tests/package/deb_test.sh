@@ -1,5 +1,6 @@
-# Makes the .deb from a Linux build, installs it with apt-get, runs the tool from PATH and
-# builds the example against the installed package, then removes the package again.
+# Makes the .deb from a Linux build, checks it with lintian, installs it with apt-get, runs
+# the tool from PATH and builds the example against the installed package, then removes the
+# package again.
 # Needs root and a machine whose installed packages may change: CI runs it.
 # Usage: bash deb_test.sh <Tallier's build directory> <Tallier's source directory>
 set -u
@@ -29,11 +30,19 @@ deb=$(ls "$SCRATCH"/out/tallier_*.deb)
 echo "package: $(basename "$deb")"
 
 listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for file in ./usr/bin/tallier ./usr/share/man/man1/tallier.1 \
+for file in ./usr/bin/tallier ./usr/share/man/man1/tallier.1.gz \
+  ./usr/share/doc/tallier/copyright ./usr/share/doc/tallier/changelog.gz \
   ./usr/lib/cmake/Tallier/TallierConfig.cmake ./usr/lib/cmake/Tallier/TallierConfigVersion.cmake \
   ./usr/lib/cmake/Tallier/TallierTargets.cmake ./usr/lib/cmake/Tallier/TallierFunctions.cmake; do
   grep -qxF "$file" <<<"$listing" || fail "the package holds no $file"
 done
+# Debian's package checker: no error and no warning, but those overridden with a reason in
+# the package's lintian overrides.
+if ! command -v lintian >/dev/null; then
+  fail "lintian not found"
+elif ! lintian --fail-on error,warning "$deb" >"$SCRATCH/lintian.log" 2>&1; then
+  fail "lintian: $(cat "$SCRATCH/lintian.log")"
+fi
 # Every shared library the packaged program loads must come from a declared dependency (a
 # statically linked program loads none).
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -59,8 +68,10 @@ out=$(env PATH=/usr/bin:/bin tallier)
 [ "$out" = "Upcount: BuildCount = 42" ] || fail "tallier from PATH printed: $out"
 [ "$(cat Version.h)" = "#define BuildCount 42" ] || fail "header after the run: $(cat Version.h)"
 
-# The package is found in /usr without any hint.
-if cmake -S "$SOURCE_DIR/examples" -B "$SCRATCH/example" >"$SCRATCH/configure.log" 2>&1 &&
+# The package is found in /usr without any hint. The example advances the counter it keeps
+# in its sources: build a copy.
+cp -r "$SOURCE_DIR/examples" "$SCRATCH/example-src"
+if cmake -S "$SCRATCH/example-src" -B "$SCRATCH/example" >"$SCRATCH/configure.log" 2>&1 &&
   cmake --build "$SCRATCH/example" >"$SCRATCH/build.log" 2>&1; then
   [ "$("$SCRATCH/example/example")" = "Build 1" ] ||
     fail "example built against the package printed: $("$SCRATCH/example/example")"
