@@ -37,7 +37,7 @@ Fed feedPieces(std::string_view line, std::string_view name, int32_t increment, 
         line.substr(pos, ends || size == 0 ? rest : std::clamp(size, carried + 1, rest));
     step = rewriter.rewriteDefineLine(piece, ends);
     text.append(piece.substr(0, step.keep));
-    if (step.verdict != LineVerdict::kPending)
+    if (step.verdict != LineVerdict::kPending || ends)
       break;
     pos += step.keep + step.skip;
     carried = piece.size() - step.keep - step.skip;
