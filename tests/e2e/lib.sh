@@ -2,6 +2,7 @@
 # directory of its own and checks its output, exit status and every file left behind.
 # Usage: bash <test>.sh <path to tallier> [emulator...]
 set -u
+shopt -s nullglob
 
 TALLIER=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
