@@ -223,8 +223,10 @@ ExitStatus runSettings(const RunSettings& settings) {
 
 ExitStatus runTallier(const RunSettings& settings) {
   const ExitStatus status = runSettings(settings);
-  // A build that cannot see the new value has not been told the run succeeded.
-  if (std::fflush(stdout) != 0 && status == kAdvanced)
+  // A build that cannot see the new value has not been told the run succeeded. Where
+  // standard output is unbuffered (a Windows character device), the error shows only in
+  // the stream's error flag.
+  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == kAdvanced)
     return kFileError;
   return status;
 }

@@ -1,7 +1,8 @@
-# Shared helpers for the end-to-end tests: each test runs the built tool in a scratch
-# directory and checks its output, exit status and every file left behind.
+# Shared helpers for the end-to-end tests: each case runs the built tool in a scratch
+# directory of its own and checks its output, exit status and every file left behind.
 # Usage: bash <test>.sh <path to tallier> [emulator...]
 set -u
+shopt -s nullglob
 
 TALLIER=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
@@ -12,32 +13,20 @@ case $TALLIER in *.exe) WINDOWS=true ;; esac
 WRAP=()
 SCRATCH_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tallier-e2e.XXXXXX")
 trap 'chmod -R u+w "$SCRATCH_ROOT" 2>/dev/null; rm -rf "$SCRATCH_ROOT"' EXIT
-PASSED=0
 FAILED=0
-CHECKS_FAILED=0
 CURRENT=""
 
-# Runs each named test function in a fresh, empty directory; a case passes when none of
-# its checks failed.
+# Runs each named case in a fresh, empty directory.
 run_cases() {
-  local name before
-  for name in "$@"; do
-    CURRENT=$name
-    before=$CHECKS_FAILED
-    mkdir "$SCRATCH_ROOT/$name"
-    cd "$SCRATCH_ROOT/$name" || exit 2
-    "$name"
-    if [ "$CHECKS_FAILED" -eq "$before" ]; then
-      PASSED=$((PASSED + 1))
-    else
-      FAILED=$((FAILED + 1))
-    fi
+  for CURRENT in "$@"; do
+    mkdir "$SCRATCH_ROOT/$CURRENT" && cd "$SCRATCH_ROOT/$CURRENT" || exit 2
+    "$CURRENT"
   done
   cd "$SCRATCH_ROOT" || exit 2
 }
 
-# Runs the tool with the given arguments, behind the command in WRAP if any; sets OUT (standard output, with any CR before a
-# line feed taken out, as a Windows console adds it), ERR and RC.
+# Runs the tool behind the command in WRAP, if any; sets OUT (standard output, with the CR
+# that a Windows console adds before each line feed taken out), ERR and RC.
 run() {
   OUT=$(${WRAP[@]+"${WRAP[@]}"} ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" "$@" \
     2>"$SCRATCH_ROOT/stderr"; echo "rc=$?")
@@ -47,23 +36,28 @@ run() {
   ERR=$(cat "$SCRATCH_ROOT/stderr")
 }
 
-# Counts one failed check; a case with any failed check fails.
+# Runs the tool under strace with the given options (LeakSanitizer cannot run under ptrace).
+run_traced() {
+  local options=$1
+  shift
+  # shellcheck disable=SC2086  # the options are several words
+  WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq $options)
+  run "$@"
+  WRAP=()
+}
+
 fail() {
   echo "FAIL [$CURRENT] $*"
-  CHECKS_FAILED=$((CHECKS_FAILED + 1))
+  FAILED=$((FAILED + 1))
   return 1
 }
 
 # check <what> <actual> <expected>
 check() {
-  if [ "$2" != "$3" ]; then
-    fail "$1: got $(printf %q "$2"), expected $(printf %q "$3")"
-    return 1
-  fi
+  [ "$2" = "$3" ] || fail "$1: got $(printf %q "$2"), expected $(printf %q "$3")"
 }
 
-# Checks the run's status and its output (one or more lines; the last line feed is implied),
-# and that nothing went to standard error.
+# Checks the status and the whole output (the last line feed implied), and an empty stderr.
 expect() {
   check "exit status" "$RC" "$1" && check "output" "$OUT" "$2"$'\n' && check "stderr" "$ERR" ""
 }
@@ -73,18 +67,8 @@ expect_files() {
   check "files" "$(ls -A | sort | paste -sd ' ')" "$*"
 }
 
-# Checks a file's exact bytes against a printf format.
-expect_content() {
-  local file=$1
-  shift
-  if ! cmp -s "$file" <(printf "$@"); then
-    fail "content of $file: $(od -c "$file" 2>&1 | head -5)"
-    return 1
-  fi
-}
-
-# Turns header bytes on standard input into the bytes the tool writes for them: unchanged on
-# POSIX; on Windows the header is read with CR LF folded to LF, and every LF written as CR LF.
+# Turns header text on standard input into the bytes the tool writes for it: unchanged on
+# POSIX; on Windows CR LF is read as LF, and every LF written as CR LF.
 as_written() {
   if $WINDOWS; then
     perl -0777 -pe 's/\r\n/\n/g; s/\n/\r\n/g'
@@ -93,19 +77,15 @@ as_written() {
   fi
 }
 
-# Checks the bytes of a file the tool wrote against the printf format of the header text it
-# was written from.
+# Checks that a file holds what the tool writes for the header text of a printf format.
 expect_written() {
   local file=$1
   shift
-  if ! cmp -s "$file" <(printf "$@" | as_written); then
-    fail "content of $file: $(od -c "$file" 2>&1 | head -5)"
-    return 1
-  fi
+  cmp -s "$file" <(printf "$@" | as_written) || fail "content of $file: $(od -c "$file" | head -3)"
 }
 
 finish() {
-  echo "e2e: $PASSED passed, $FAILED failed"
+  echo "e2e: $FAILED failed checks"
   [ "$FAILED" -eq 0 ]
 }
 
