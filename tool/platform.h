@@ -34,7 +34,8 @@ std::string resolveLinks(const std::string& path);
 bool openLockedHeader(const std::string& path, File& header);
 
 /// Creates the rewritten copy anew, with the permission bits (and, where allowed, the owner)
-/// of `header`, or on Windows its attributes (read-only among them). A leftover file or link of that name is removed first, never written through.
+/// of `header`, or on Windows its attributes (read-only among them). A leftover file or link of
+/// that name is removed first, never written through.
 bool createCopy(const std::string& path, const File& header, File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
@@ -55,9 +56,9 @@ bool closeFile(File& file);
 /// Removes a file; true when none is left under that name.
 bool removeFile(const std::string& path);
 
-/// True when both paths name one existing file, however they are spelt (a file system may
-/// ignore case, Windows ignores trailing spaces).
-bool sameFile(const std::string& a, const std::string& b);
+/// True when `path` names the open `file`, however it is spelt (a file system may ignore
+/// case, Windows ignores trailing spaces).
+bool namesOpenFile(const std::string& path, const File& file);
 
 /// What a replacement kept of the file it replaced.
 enum class Replaced { kNot, kWithoutOld, kKeepingOld };

@@ -245,14 +245,12 @@ bool closeFile(File& file) {
   return closed;
 }
 
-bool removeFile(const std::string& path) {
-  return unlink(path.c_str()) == 0 || errno == ENOENT;
+bool namesOpenFile(const std::string& path, const File& file) {
+  return stillNamed(fd(file), path, stat);
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat first, second;
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+bool removeFile(const std::string& path) {
+  return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {

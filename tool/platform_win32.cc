@@ -345,10 +345,8 @@ bool removeFile(const std::string& path) {
   return DeleteFileW(name.c_str()) != 0;
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-  BY_HANDLE_FILE_INFORMATION first, second;
-  return identityOf(systemPath(a), first) && identityOf(systemPath(b), second) &&
-         sameIdentity(first, second);
+bool namesOpenFile(const std::string& path, const File& file) {
+  return namesFile(systemPath(path), handleOf(file));
 }
 
 // Windows gives no file the name of another while that one is open, and the header is open

@@ -5,7 +5,8 @@
 
 namespace tallier {
 
-ReplaceResult replaceHeader(const std::string& headerPath, const std::string& copyPath) {
+ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
+                            const std::string& copyPath) {
   const std::string backupPath = companionName(headerPath, "bak");
   // The previous header waits under a name of the header's own until the header is
   // replaced, so that a failed run leaves the previous backup as it was. Only a run killed
@@ -14,7 +15,7 @@ ReplaceResult replaceHeader(const std::string& headerPath, const std::string& co
   const std::string oldPath = headerPath + ".bak~";
   // A header named *.bak, or one that its backup's name reaches on a file system that
   // ignores case, is its own backup's name: it is simply replaced and keeps no backup.
-  const bool ownBackup = backupPath == headerPath || sameFile(backupPath, headerPath);
+  const bool ownBackup = backupPath == headerPath || namesOpenFile(backupPath, header);
   if (!removeFile(oldPath))
     return ReplaceResult::kRenameFailed;
   const Replaced replaced = replaceKeepingOld(copyPath, headerPath, oldPath);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform.h"
+
 namespace tallier {
 
 /// How the replacement ended.
@@ -17,7 +19,8 @@ enum class ReplaceResult {
 /// header (on Windows, which renames nothing over an open file, the header steps aside for an
 /// instant), then gives the previous header the "bak" companion's name. The copy must be
 /// synced already.
-ReplaceResult replaceHeader(const std::string& headerPath, const std::string& copyPath);
+ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
+                            const std::string& copyPath);
 
 }  // namespace tallier
 

@@ -144,8 +144,19 @@ class Pass {
   std::unique_ptr<char[]> buffer_;
 };
 
+std::string copyWouldTakeHeaderName(const RunSettings& settings) {
+  return "Error Tallier Can't use: " + settings.headerPath +
+         " as header, its copy would take its name\n";
+}
+
 ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
                    const std::string& copyPath, std::string& report) {
+  // The names differ but may still reach the header where the file system ignores case.
+  // Asked under the lock, while no other run can give the header's name to its copy.
+  if (namesOpenFile(copyPath, header)) {
+    report += copyWouldTakeHeaderName(settings);
+    return kFileError;
+  }
   File copy;
   if (!createCopy(copyPath, header, copy)) {
     report += "Error Tallier Can't open: " + copyPath + " for writing\n";
@@ -176,7 +187,7 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     case PassOutcome::kRewritten:
       break;
   }
-  switch (replaceHeader(headerPath, copyPath)) {
+  switch (replaceHeader(header, headerPath, copyPath)) {
     case ReplaceResult::kRenameFailed:
       report += "Error Tallier Can't rename: " + copyPath + " to " + settings.headerPath + "\n";
       return kFileError;
@@ -202,10 +213,8 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
   }
   const std::string headerPath = resolveLinks(settings.headerPath);
   const std::string copyPath = companionName(headerPath, "new");
-  // The names differ but may still reach one file where the file system ignores case.
-  if (copyPath == headerPath || sameFile(copyPath, headerPath)) {
-    report += "Error Tallier Can't use: " + settings.headerPath +
-              " as header, its copy would take its name\n";
+  if (copyPath == headerPath) {
+    report += copyWouldTakeHeaderName(settings);
     return kFileError;
   }
   File header;

@@ -95,7 +95,8 @@ refused_fast_copy_gives_the_same_bytes() {
 }
 
 # A run's system calls on names: the header's name is never unlinked or renamed away, the
-# copy takes it in one rename once written and synced, and the directory is synced after.
+# copy takes it in one rename once written and synced (the other rename gives the previous
+# header the backup's name), and the directory is synced after.
 trace_shows_an_atomic_durable_replacement() {
   local trace=$SCRATCH_ROOT/$CURRENT.trace at='(AT_FDCWD<[^>]*>, )?' calls header_gone
   local rename_line sync_line last_write
@@ -108,7 +109,7 @@ trace_shows_an_atomic_durable_replacement() {
   expect 0 "Upcount: BuildCount = 42"
   header_gone=$(grep -E "(unlink|unlinkat|rename|renameat|renameat2)\\($at\"Version\\.h\"" "$trace")
   check "calls that take the header's name away" "$header_gone" ""
-  check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" 1
+  check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" 2
   rename_line=$(grep -nE "rename(at2?)?\\($at\"Version\\.new\", $at\"Version\\.h\"(, 0)?\\) += 0" "$trace" |
     cut -d: -f1)
   sync_line=$(grep -nE 'f(data)?sync\([0-9]+<[^>]*/Version\.new>\) += 0' "$trace" | tail -1 | cut -d: -f1)
@@ -147,6 +148,7 @@ fsync:when=1|old
 unlink:when=2|old
 link|old
 rename|old
+rename:when=2|new
 fsync:when=2|new
 EOF
 }
@@ -166,8 +168,7 @@ parallel_runs_are_serialised() {
   while [ -n "$(jobs -rp)" ] || [ "$seen" -eq 0 ]; do
     seen=$((seen + 1))
     cat Version.h >"$snaps/h$seen" 2>/dev/null || fail "header missing while runs were going"
-    # The old backup is removed before the new one is linked: only the header's name is
-    # never empty.
+    # There is no backup until the first run has made one.
     cat Version.bak >"$snaps/b$seen" 2>/dev/null || rm "$snaps/b$seen"
   done
   wait
