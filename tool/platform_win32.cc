@@ -81,7 +81,7 @@ std::wstring systemPath(const std::string& path) {
 }
 
 // Another run's replacement leaves the header's name empty between its two renames (see
-// replaceFile): a missing header is looked for again a few times before the run gives up.
+// replaceKeepingOld): a missing header is looked for again a few times before the run gives up.
 HANDLE openHeader(const std::wstring& path) {
   for (int attempt = 1;; ++attempt) {
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,

@@ -84,6 +84,7 @@ rename_fails() {
   expect 1 "Error Tallier Can't rename: Version.new to Version.h"
   cmp -s Version.h before || fail "header changed"
   expect_content Version.bak 'previous backup\n'
+  expect_files Version.bak Version.h Version.new before
   head -1 Version.new | tr -d '\r' | grep -qx '#define BuildCount 42' || fail "copy lacks the new text"
 }
 
