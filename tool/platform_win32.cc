@@ -116,6 +116,44 @@ bool namesFile(const std::wstring& path, HANDLE handle) {
          sameIdentity(opened, named);
 }
 
+// Waits for the lock that runs take on the header, and on the copy's name (see createCopy).
+bool lockRun(HANDLE handle) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
+// and Version.hpp) take the name in turns: a file found there is locked first, so that one
+// still in use by a live run is waited for, and removed once its run has ended or died.
+HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
+  const std::wstring name = systemPath(path);
+  for (;;) {
+    const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                       attributes, nullptr);
+    if (created != INVALID_HANDLE_VALUE) {
+      // Another run may have locked it first, taken it for a leftover and removed it.
+      if (lockRun(created) && namesFile(name, created))
+        return created;
+      CloseHandle(created);
+      continue;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS)
+      return INVALID_HANDLE_VALUE;
+    const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (found == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND)
+        continue;
+      return INVALID_HANDLE_VALUE;
+    }
+    const bool removed = lockRun(found) && (!namesFile(name, found) || removeFile(path));
+    CloseHandle(found);
+    if (!removed)
+      return INVALID_HANDLE_VALUE;
+  }
+}
+
 bool writeAll(HANDLE handle, const char* data, size_t size) {
   while (size > 0) {
     DWORD put = 0;
@@ -213,9 +251,7 @@ bool openLockedHeader(const std::string& path, File& header) {
     const HANDLE handle = openHeader(name);
     if (handle == INVALID_HANDLE_VALUE)
       return false;
-    OVERLAPPED at = {};
-    at.OffsetHigh = kLockOffsetHigh;
-    const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+    const bool locked = lockRun(handle);
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
     if (locked && namesFile(name, handle)) {
@@ -236,12 +272,17 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   if (!GetFileInformationByHandle(handleOf(header), &info))
     return false;
   const DWORD attributes = info.dwFileAttributes & kKeptAttributes;
-  removeFile(path);
-  const HANDLE handle =
-      CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                  attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
+  // The copy's handle is closed before the rename; a second one holds the name's lock until
+  // the process ends, past the rename.
+  HANDLE keeper = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(handle);
+    return false;
+  }
   copy.handle = reinterpret_cast<intptr_t>(handle);
   return true;
 }

@@ -1,6 +1,6 @@
 # What only Windows has: names the ANSI code page cannot hold, names that differ only in
-# case or a trailing space, long paths, drive-relative paths, read-only headers, and headers
-# held open without delete sharing. Usage: windows_test.sh tallier.exe wine-loader; the
+# case or a trailing space, long paths, drive-relative paths, read-only headers, headers
+# held open without delete sharing, and parallel runs on headers that share companions. Usage: windows_test.sh tallier.exe wine-loader; the
 # helper that holds a file open is named by HOLD_OPEN.
 . "$(dirname "$0")/lib.sh"
 export LANG=C.UTF-8
@@ -141,6 +141,23 @@ drive_relative_path() {
   rm -r "$drive"
 }
 
+# Version.h and Version.hpp share Version.new and Version.bak: run in parallel, each gets its
+# own text back, advanced once per run.
+headers_sharing_companions() {
+  local i
+  printf '#define BuildCount 100\n' >Version.h
+  printf '// other\n#define BuildCount 500\n' >Version.hpp
+  for i in 1 2 3 4 5 6; do
+    ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" Version.h >"$SCRATCH_ROOT/h$i" &
+    ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" Version.hpp >"$SCRATCH_ROOT/p$i" &
+  done
+  wait
+  check "failures" "$(cat "$SCRATCH_ROOT"/[hp][0-9] | grep -v '^Upcount')" ""
+  expect_written Version.h '#define BuildCount 106\n'
+  expect_written Version.hpp '// other\n#define BuildCount 506\n'
+  expect_files Version.bak Version.h Version.hpp
+}
+
 run_cases names_beyond_the_code_page long_paths companions_that_are_the_header header_held_open \
-  read_only_header drive_relative_path
+  read_only_header drive_relative_path headers_sharing_companions
 finish
