@@ -78,16 +78,17 @@ TEST_F(TextFileTest, WriteExpandsEveryLineFeed) {
   put("");
   File header;
   ASSERT_TRUE(openLockedHeader(path_, header));
-  const std::string copyPath = path_ + ".new";
   for (const auto& c : cases) {
+    // A copy's name stays locked until its process ends, as a run's does.
+    const std::string copyPath = path_ + std::to_string(&c - cases) + ".new";
     File copy;
     ASSERT_TRUE(createCopy(copyPath, header, copy));
     EXPECT_TRUE(writeText(copy, c.text.data(), c.text.size()));
     EXPECT_TRUE(closeFile(copy));
     EXPECT_EQ(bytesOf(copyPath), c.raw) << testing::PrintToString(c.text.substr(0, 20));
+    removeFile(copyPath);
   }
   closeFile(header);
-  removeFile(copyPath);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tallier {
 
@@ -18,6 +19,13 @@ struct File {
 /// Where a bulk copy failed.
 enum class CopyError { kNone, kRead, kWrite };
 
+/// The arguments after the program's name: as given on POSIX; on Windows taken from the wide
+/// command line and held as UTF-8, so that no character is lost to the ANSI code page.
+std::vector<std::string> programArguments(int argc, char** argv);
+
+/// Writes the driver's text to standard output and flushes it; false when that failed.
+bool writeOutput(const std::string& text);
+
 /// Follows symbolic links at the end of `path` to the file they lead to.
 std::string resolveLinks(const std::string& path);
 
@@ -26,7 +34,8 @@ std::string resolveLinks(const std::string& path);
 bool openLockedHeader(const std::string& path, File& header);
 
 /// Creates the rewritten copy anew, with the permission bits (and, where allowed, the owner)
-/// of `header`. A leftover file or link of that name is removed first, never written through.
+/// of `header`, or on Windows its attributes (read-only among them). A leftover file or link of
+/// that name is removed first, never written through.
 bool createCopy(const std::string& path, const File& header, File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
@@ -47,10 +56,19 @@ bool closeFile(File& file);
 /// Removes a file; true when none is left under that name.
 bool removeFile(const std::string& path);
 
-/// Makes `backup` hold the header's current bytes without moving the header away.
-bool makeBackup(const std::string& header, const std::string& backup);
+/// True when `path` names the open `file`, however it is spelt (a file system may ignore
+/// case, Windows ignores trailing spaces).
+bool namesOpenFile(const std::string& path, const File& file);
 
-/// Gives `to`'s name to `from`, replacing the file there, in one step where the system allows it.
+/// What a replacement kept of the file it replaced.
+enum class Replaced { kNot, kWithoutOld, kKeepingOld };
+
+/// Gives `to`'s name to `from` and, when it can, keeps the file that had it under the free
+/// name `old`. On POSIX `to` names a whole file throughout; on failure `to` is as it was and
+/// `old` is free.
+Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old);
+
+/// Gives `to`'s name to `from`, replacing the file there (a read-only one too) in one step.
 bool replaceFile(const std::string& from, const std::string& to);
 
 /// Makes the latest changes to the names in the directories of `a` and `b` durable.

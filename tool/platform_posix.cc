@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 
 #include "platform.h"
@@ -101,7 +102,38 @@ int takeFreshFile(const std::string& path) {
   }
 }
 
+// Makes `backup` hold the header's current bytes without moving the header away.
+bool linkBackup(const std::string& header, const std::string& backup) {
+  if (link(header.c_str(), backup.c_str()) == 0)
+    return true;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV && errno != ENOSYS)
+    return false;
+  // The file system has no hard links: a synced copy stands in.
+  File in, out;
+  in.handle = open(header.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.handle < 0)
+    return false;
+  bool made = createCopy(backup, in, out);
+  if (made) {
+    made = copyRest(in, out) == CopyError::kNone && syncFile(out);
+    made = closeFile(out) && made;
+  }
+  closeFile(in);
+  if (!made)
+    removeFile(backup);
+  return made;
+}
+
 }  // namespace
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+bool writeOutput(const std::string& text) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  return std::fflush(stdout) == 0 && written;
+}
 
 std::string resolveLinks(const std::string& path) {
   std::string current = path;
@@ -213,29 +245,22 @@ bool closeFile(File& file) {
   return closed;
 }
 
+bool namesOpenFile(const std::string& path, const File& file) {
+  return stillNamed(fd(file), path, stat);
+}
+
 bool removeFile(const std::string& path) {
   return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
-bool makeBackup(const std::string& header, const std::string& backup) {
-  if (link(header.c_str(), backup.c_str()) == 0)
-    return true;
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV && errno != ENOSYS)
-    return false;
-  // The file system has no hard links: a synced copy stands in.
-  File in, out;
-  in.handle = open(header.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.handle < 0)
-    return false;
-  bool made = createCopy(backup, in, out);
-  if (made) {
-    made = copyRest(in, out) == CopyError::kNone && syncFile(out);
-    made = closeFile(out) && made;
+Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {
+  const bool kept = linkBackup(to, old);
+  if (!replaceFile(from, to)) {
+    if (kept)
+      removeFile(old);
+    return Replaced::kNot;
   }
-  closeFile(in);
-  if (!made)
-    removeFile(backup);
-  return made;
+  return kept ? Replaced::kKeepingOld : Replaced::kWithoutOld;
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {

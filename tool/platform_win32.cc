@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <memory>
@@ -29,20 +31,57 @@ HANDLE handleOf(const File& file) {
   return reinterpret_cast<HANDLE>(file.handle);
 }
 
-// Paths arrive as the bytes of argv, which Windows gives in the ANSI code page.
-std::wstring widen(const std::string& path) {
-  if (path.empty())
+// Only the attributes that say how a file may be used; the system keeps the others.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Text inside the tool is UTF-8 (see programArguments); Windows takes UTF-16.
+std::wstring widen(const std::string& text) {
+  if (text.empty())
     return std::wstring();
-  const int size = static_cast<int>(path.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), size, nullptr, 0);
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   if (length > 0)
-    MultiByteToWideChar(CP_ACP, 0, path.data(), size, &wide[0], length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], length);
   return wide;
 }
 
+std::string toUtf8(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1)
+    return std::string();
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &narrow[0], length, nullptr, nullptr);
+  narrow.resize(static_cast<size_t>(length - 1));
+  return narrow;
+}
+
+// The \\?\ form of the full path: it reaches paths of any length, which the plain form does
+// only where long paths are enabled, and it keeps a drive-relative path (D:Version.h) and the
+// names made from it on the drive it names. The full path is as the system would take the
+// plain one (relative parts resolved, trailing dots and spaces gone).
+std::wstring systemPath(const std::string& path) {
+  const std::wstring wide = widen(path);
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0)
+    return wide;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+  if (length == 0 || length >= size)
+    return wide;
+  full.resize(length);
+  // A device (\\.\NUL) or a path already in that form is left as it is.
+  if (full.compare(0, 2, L"\\\\") != 0)
+    return L"\\\\?\\" + full;
+  if (full.compare(0, 4, L"\\\\.\\") == 0 || full.compare(0, 4, L"\\\\?\\") == 0)
+    return full;
+  return L"\\\\?\\UNC\\" + full.substr(2);
+}
+
 // Another run's replacement leaves the header's name empty between its two renames (see
-// replaceFile): a missing header is looked for again a few times before the run gives up.
+// replaceKeepingOld): a missing header is looked for again a few times before the run gives up.
 HANDLE openHeader(const std::wstring& path) {
   for (int attempt = 1;; ++attempt) {
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -54,26 +93,65 @@ HANDLE openHeader(const std::wstring& path) {
   }
 }
 
-// The directory part of a path, with its separator, or "." when it has none.
-std::wstring directoryOf(const std::wstring& path) {
-  const size_t separator = path.find_last_of(L"/\\");
-  return separator == std::wstring::npos ? L"." : path.substr(0, separator + 1);
+// A file's identity: its volume and its index there, whatever name reached it.
+bool identityOf(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  const bool got = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  return got;
+}
+
+bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // True when `path` still names the file open under `handle`.
 bool namesFile(const std::wstring& path, HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION opened, named;
-  if (!GetFileInformationByHandle(handle, &opened))
-    return false;
-  const HANDLE current = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (current == INVALID_HANDLE_VALUE)
-    return false;
-  const bool got = GetFileInformationByHandle(current, &named) != 0;
-  CloseHandle(current);
-  return got && opened.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
-         opened.nFileIndexHigh == named.nFileIndexHigh &&
-         opened.nFileIndexLow == named.nFileIndexLow;
+  return GetFileInformationByHandle(handle, &opened) && identityOf(path, named) &&
+         sameIdentity(opened, named);
+}
+
+// Waits for the lock that runs take on the header, and on the copy's name (see createCopy).
+bool lockRun(HANDLE handle) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
+// and Version.hpp) take the name in turns: a file found there is locked first, so that one
+// still in use by a live run is waited for, and removed once its run has ended or died.
+HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
+  const std::wstring name = systemPath(path);
+  for (;;) {
+    const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                       attributes, nullptr);
+    if (created != INVALID_HANDLE_VALUE) {
+      // Another run may have locked it first, taken it for a leftover and removed it.
+      if (lockRun(created) && namesFile(name, created))
+        return created;
+      CloseHandle(created);
+      continue;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS)
+      return INVALID_HANDLE_VALUE;
+    const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (found == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND)
+        continue;
+      return INVALID_HANDLE_VALUE;
+    }
+    const bool removed = lockRun(found) && (!namesFile(name, found) || removeFile(path));
+    CloseHandle(found);
+    if (!removed)
+      return INVALID_HANDLE_VALUE;
+  }
 }
 
 bool writeAll(HANDLE handle, const char* data, size_t size) {
@@ -109,6 +187,57 @@ ptrdiff_t finishHeldReturn(File& file, char* data) {
 
 }  // namespace
 
+// main's argv holds the arguments in the ANSI code page, where a character it lacks turns
+// into another (best fit) or into "?".
+std::vector<std::string> programArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr)
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+  std::vector<std::string> arguments;
+  for (int i = 1; i < count; ++i)
+    arguments.push_back(toUtf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+// Lines end in CR LF, as the C runtime's text streams wrote them. A console is given the
+// characters themselves, so that it shows any name as it was typed. Elsewhere (a build log,
+// a pipe to a script) the bytes are in the ANSI code page, as the C runtime wrote them, when
+// that code page holds every character of the text, and UTF-8 when it does not.
+bool writeOutput(const std::string& text) {
+  std::string lines;
+  for (const char c : text) {
+    if (c == '\n')
+      lines += '\r';
+    lines += c;
+  }
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == INVALID_HANDLE_VALUE || out == nullptr)
+    return false;
+  if (lines.empty())
+    return true;
+  const std::wstring wide = widen(lines);
+  const int length = static_cast<int>(wide.size());
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) {
+    DWORD written = 0;
+    return WriteConsoleW(out, wide.data(), static_cast<DWORD>(length), &written, nullptr) &&
+           written == static_cast<DWORD>(length);
+  }
+  if (GetACP() == CP_UTF8)
+    return writeAll(out, lines.data(), lines.size());
+  BOOL lossy = FALSE;
+  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr,
+                                       0, nullptr, &lossy);
+  if (size <= 0 || lossy)
+    return writeAll(out, lines.data(), lines.size());
+  std::string ansi(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, &ansi[0], size, nullptr,
+                      nullptr);
+  return writeAll(out, ansi.data(), ansi.size());
+}
+
 // A symbolic link needs a privilege to create on Windows and headers are not reached
 // through one; resolving the path would only turn it into another spelling
 // (\\?\C:\...) that the companions and the messages would then carry.
@@ -117,14 +246,12 @@ std::string resolveLinks(const std::string& path) {
 }
 
 bool openLockedHeader(const std::string& path, File& header) {
-  const std::wstring name = widen(path);
+  const std::wstring name = systemPath(path);
   for (;;) {
     const HANDLE handle = openHeader(name);
     if (handle == INVALID_HANDLE_VALUE)
       return false;
-    OVERLAPPED at = {};
-    at.OffsetHigh = kLockOffsetHigh;
-    const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+    const bool locked = lockRun(handle);
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
     if (locked && namesFile(name, handle)) {
@@ -138,14 +265,24 @@ bool openLockedHeader(const std::string& path, File& header) {
   }
 }
 
-// Nothing of the header's is carried over here: when the copy takes the header's name,
-// ReplaceFileW gives it the header's attributes and access rules.
-bool createCopy(const std::string& path, const File&, File& copy) {
-  removeFile(path);
-  const HANDLE handle = CreateFileW(widen(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+// A file created read-only still gives a handle that writes. Its access rules are the
+// directory's, as the header's usually are.
+bool createCopy(const std::string& path, const File& header, File& copy) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handleOf(header), &info))
+    return false;
+  const DWORD attributes = info.dwFileAttributes & kKeptAttributes;
+  const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
+  // The copy's handle is closed before the rename; a second one holds the name's lock until
+  // the process ends, past the rename.
+  HANDLE keeper = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(handle);
+    return false;
+  }
   copy.handle = reinterpret_cast<intptr_t>(handle);
   return true;
 }
@@ -227,70 +364,66 @@ bool closeFile(File& file) {
 }
 
 // A file that is open elsewhere keeps its name until the last handle on it is closed, even
-// once deleted, and the name could not be taken again. Moved aside first, it frees the name
-// at once.
+// once deleted, and the name could not be taken again. Moved aside first, under a name of
+// this process's own beside it, it frees the name at once. POSIX removes a read-only file
+// from a directory that may be written, and so does this.
 bool removeFile(const std::string& path) {
-  const std::wstring name = widen(path);
+  const std::wstring name = systemPath(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
-  // What DeleteFileW refuses is not moved aside either.
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return false;
-  wchar_t aside[MAX_PATH];
-  if (!GetTempFileNameW(directoryOf(name).c_str(), L"tal", 0, aside))
-    return DeleteFileW(name.c_str()) != 0;
-  if (!MoveFileExW(name.c_str(), aside, MOVEFILE_REPLACE_EXISTING)) {
-    DeleteFileW(aside);
-    return DeleteFileW(name.c_str()) != 0;
-  }
-  DeleteFileW(aside);
-  return true;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return false;
+  const std::wstring aside =
+      systemPath(path + "." + std::to_string(GetCurrentProcessId()) + ".del~");
+  if (MoveFileExW(name.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return DeleteFileW(aside.c_str()) != 0;
+  return DeleteFileW(name.c_str()) != 0;
 }
 
-bool makeBackup(const std::string& header, const std::string& backup) {
-  const std::wstring from = widen(header);
-  const std::wstring to = widen(backup);
-  if (CreateHardLinkW(to.c_str(), from.c_str(), nullptr))
-    return true;
-  // The file system has no hard links (FAT, some network shares): a flushed copy stands in.
-  if (!CopyFileW(from.c_str(), to.c_str(), TRUE))
-    return false;
-  const HANDLE copy = CreateFileW(to.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool made = copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
-  if (copy != INVALID_HANDLE_VALUE)
-    made = CloseHandle(copy) && made;
-  if (!made)
-    removeFile(backup);
-  return made;
+bool namesOpenFile(const std::string& path, const File& file) {
+  return namesFile(systemPath(path), handleOf(file));
 }
 
 // Windows gives no file the name of another while that one is open, and the header is open
-// here for the run lock (and in every run waiting for it). ReplaceFileW moves the open header
-// aside instead, puts the copy in its place and moves the header back if that fails; the
-// backup made before keeps the header's bytes under its own name.
-bool replaceFile(const std::string& from, const std::string& to) {
-  const std::wstring target = widen(to);
-  wchar_t aside[MAX_PATH];
-  if (!GetTempFileNameW(directoryOf(target).c_str(), L"tal", 0, aside))
-    return false;
-  const bool replaced =
-      ReplaceFileW(target.c_str(), widen(from).c_str(), aside,
-                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                   nullptr) != 0;
-  // Left under the scratch name, the header is at least not lost.
-  if (!replaced && GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
-      !MoveFileExW(aside, target.c_str(), 0))
-    return false;
-  DeleteFileW(aside);
-  return replaced;
+// here for the run lock (and in every run waiting for it, and maybe in a compiler). It may be
+// renamed though, read-only or not, as long as every handle on it shares deletion: the
+// header moves aside to `old` for an instant and the copy takes its free name.
+Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {
+  const std::wstring header = systemPath(to);
+  const std::wstring aside = systemPath(old);
+  if (!MoveFileExW(header.c_str(), aside.c_str(), 0))
+    return Replaced::kNot;
+  if (MoveFileExW(systemPath(from).c_str(), header.c_str(), MOVEFILE_WRITE_THROUGH))
+    return Replaced::kKeepingOld;
+  // Should the header not go back, it is at least not lost: it is under `old`.
+  MoveFileExW(aside.c_str(), header.c_str(), 0);
+  return Replaced::kNot;
 }
 
-// ReplaceFileW has no write-through, and Windows lets no unprivileged process flush a
-// directory: the copy was flushed before it took the name, and the rename itself is as
+// Windows replaces no read-only file, and a backup is read-only when its header was.
+bool replaceFile(const std::string& from, const std::string& to) {
+  const std::wstring target = systemPath(to);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+                            FILE_ATTRIBUTE_READONLY;
+  if (readOnly && !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return false;
+  if (MoveFileExW(systemPath(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return true;
+  if (readOnly)
+    SetFileAttributesW(target.c_str(), attributes);
+  return false;
+}
+
+// Windows lets no unprivileged process flush a directory: the copy was flushed before it
+// took the name, with a rename that waits for the disk, and the rename itself is as
 // durable as the file system's journal makes it.
 bool syncDirectories(const std::string&, const std::string&) {
   return true;

@@ -4,19 +4,23 @@
 
 #include <string>
 
+#include "platform.h"
+
 namespace tallier {
 
 /// How the replacement ended.
 enum class ReplaceResult {
   kReplaced,      ///< the header holds the new text, durably
-  kRenameFailed,  ///< the header is as it was; the new text is still in the copy
+  kRenameFailed,  ///< the header and the backup are as they were; the new text is in the copy
   kSyncFailed     ///< the header holds the new text, but the directory could not be synced
 };
 
-/// Keeps the header under its "bak" companion, then gives the header's name to the copy in
-/// one step, so that the name always holds a whole header (on Windows, which renames nothing
-/// over an open file, the header steps aside for an instant). The copy must be synced already.
-ReplaceResult replaceHeader(const std::string& headerPath, const std::string& copyPath);
+/// Gives the header's name to the copy in one step, so that the name always holds a whole
+/// header (on Windows, which renames nothing over an open file, the header steps aside for an
+/// instant), then gives the previous header the "bak" companion's name. The copy must be
+/// synced already.
+ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
+                            const std::string& copyPath);
 
 }  // namespace tallier
 

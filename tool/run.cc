@@ -1,9 +1,9 @@
 #include "run.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "platform.h"
 #include "replace.h"
@@ -144,11 +144,22 @@ class Pass {
   std::unique_ptr<char[]> buffer_;
 };
 
+std::string copyWouldTakeHeaderName(const RunSettings& settings) {
+  return "Error Tallier Can't use: " + settings.headerPath +
+         " as header, its copy would take its name\n";
+}
+
 ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
-                   const std::string& copyPath) {
+                   const std::string& copyPath, std::string& report) {
+  // The names differ but may still reach the header where the file system ignores case.
+  // Asked under the lock, while no other run can give the header's name to its copy.
+  if (namesOpenFile(copyPath, header)) {
+    report += copyWouldTakeHeaderName(settings);
+    return kFileError;
+  }
   File copy;
   if (!createCopy(copyPath, header, copy)) {
-    std::printf("Error Tallier Can't open: %s for writing\n", copyPath.c_str());
+    report += "Error Tallier Can't open: " + copyPath + " for writing\n";
     return kFileError;
   }
   int32_t value = 0;
@@ -162,58 +173,57 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
 
   switch (outcome) {
     case PassOutcome::kReadError:
-      std::printf("Error Tallier Error reading: %s\n", settings.headerPath.c_str());
+      report += "Error Tallier Error reading: " + settings.headerPath + "\n";
       return kFileError;
     case PassOutcome::kWriteError:
-      std::printf("Error Tallier Error writing: %s\n", copyPath.c_str());
+      report += "Error Tallier Error writing: " + copyPath + "\n";
       return kFileError;
     case PassOutcome::kNotFound:
-      std::printf("Error Tallier name:%s or number not found\n", settings.macroName.c_str());
+      report += "Error Tallier name:" + settings.macroName + " or number not found\n";
       return kNotAdvanced;
     case PassOutcome::kOutOfRange:
-      std::printf("Error Tallier name:%s number out of range\n", settings.macroName.c_str());
+      report += "Error Tallier name:" + settings.macroName + " number out of range\n";
       return kNotAdvanced;
     case PassOutcome::kRewritten:
       break;
   }
-  switch (replaceHeader(headerPath, copyPath)) {
+  switch (replaceHeader(header, headerPath, copyPath)) {
     case ReplaceResult::kRenameFailed:
-      std::printf("Error Tallier Can't rename: %s to %s\n", copyPath.c_str(),
-                  settings.headerPath.c_str());
+      report += "Error Tallier Can't rename: " + copyPath + " to " + settings.headerPath + "\n";
       return kFileError;
     case ReplaceResult::kSyncFailed:
-      std::printf("Error Tallier Error writing: %s\n", settings.headerPath.c_str());
+      report += "Error Tallier Error writing: " + settings.headerPath + "\n";
       return kFileError;
     case ReplaceResult::kReplaced:
       break;
   }
-  std::printf("Upcount: %s = %d\n", settings.macroName.c_str(), static_cast<int>(value));
+  report += "Upcount: " + settings.macroName + " = " + std::to_string(value) + "\n";
   return kAdvanced;
 }
 
-ExitStatus runSettings(const RunSettings& settings) {
+// Runs as `settings` say and adds the run's messages to `report`.
+ExitStatus runSettings(const RunSettings& settings, std::string& report) {
   if (settings.headerPath.find('?') != std::string::npos) {
-    std::fputs(kUsage, stdout);
+    report += kUsage;
     return kFileError;
   }
   if (settings.incrementOutOfRange) {
-    std::printf("Error Tallier Increment out of range: %s\n", settings.incrementText.c_str());
+    report += "Error Tallier Increment out of range: " + settings.incrementText + "\n";
     return kFileError;
   }
   const std::string headerPath = resolveLinks(settings.headerPath);
   const std::string copyPath = companionName(headerPath, "new");
   if (copyPath == headerPath) {
-    std::printf("Error Tallier Can't use: %s as header, its copy would take its name\n",
-                settings.headerPath.c_str());
+    report += copyWouldTakeHeaderName(settings);
     return kFileError;
   }
   File header;
   if (!openLockedHeader(headerPath, header)) {
-    std::fputs(kUsage, stdout);
-    std::printf("\nError Tallier Can't open: %s for reading\n", settings.headerPath.c_str());
+    report += kUsage;
+    report += "\nError Tallier Can't open: " + settings.headerPath + " for reading\n";
     return kFileError;
   }
-  const ExitStatus status = advance(settings, header, headerPath, copyPath);
+  const ExitStatus status = advance(settings, header, headerPath, copyPath, report);
   // Only read from, so closing cannot lose data; it also lets the next run in.
   closeFile(header);
   return status;
@@ -222,11 +232,10 @@ ExitStatus runSettings(const RunSettings& settings) {
 }  // namespace
 
 ExitStatus runTallier(const RunSettings& settings) {
-  const ExitStatus status = runSettings(settings);
-  // A build that cannot see the new value has not been told the run succeeded. Where
-  // standard output is unbuffered (a Windows character device), the error shows only in
-  // the stream's error flag.
-  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == kAdvanced)
+  std::string report;
+  const ExitStatus status = runSettings(settings, report);
+  // A build that cannot see the new value has not been told the run succeeded.
+  if (!writeOutput(report) && status == kAdvanced)
     return kFileError;
   return status;
 }

@@ -52,6 +52,7 @@ faults_are_reported() {
     expect "$status" "$message" || echo "  with $injections"
     check "header after $injections" "$(which_text Version.h)" "$after"
     [ "$after" = new ] || check "backup after $injections" "$(head -c 9 Version.bak)" stale
+    [ "$after" = new ] && expect_files Version.bak Version.h || expect_files Version.bak Version.h Version.new
     expect_clean_rerun
   done <<'EOF'
 Version.h|-e inject=read:error=EIO:when=2|1|Error Tallier Error reading: Version.h|old
@@ -66,11 +67,13 @@ EOF
 }
 
 # The calls on names: the header's name is never unlinked or renamed away (nor for a header
-# that is its own backup's name), the copy takes it in one rename once written and synced,
-# and the directory is synced after.
+# that is its own backup's name), the copy takes it in one rename once written and synced
+# (the other rename gives the previous header the backup's name), and the directory is
+# synced after.
 replacement_is_atomic_and_durable() {
-  local header trace=$SCRATCH_ROOT/trace at='(AT_FDCWD<[^>]*>, )?' renamed synced written
-  for header in Version.h Version.bak; do
+  local header renames trace=$SCRATCH_ROOT/trace at='(AT_FDCWD<[^>]*>, )?' renamed synced written
+  for header in Version.h:2 Version.bak:1; do
+    renames=${header#*:} header=${header%:*}
     rm -f Version.*
     make_header
     [ "$header" = Version.h ] || mv Version.h "$header"
@@ -79,7 +82,7 @@ replacement_is_atomic_and_durable() {
     expect 0 "Upcount: BuildCount = 42"
     check "calls that take $header's name away" \
       "$(grep -E "(unlink|rename)(at2?)?\\($at\"$header\"" "$trace")" ""
-    check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" 1
+    check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" "$renames"
     renamed=$(grep -nE "rename(at2?)?\\($at\"Version\\.new\", $at\"$header\"" "$trace" | cut -d: -f1)
     synced=$(grep -nE 'fsync\([0-9]+<[^>]*/Version\.new>\) += 0' "$trace" | cut -d: -f1)
     written=$(grep -nE '(write|copy_file_range)\([0-9]+<[^>]*/Version\.new>' "$trace" | tail -1 | cut -d: -f1)
@@ -110,6 +113,7 @@ fsync:when=1|old
 unlink:when=2|old
 link|old
 rename|old
+rename:when=2|new
 fsync:when=2|new
 EOF
 }
