@@ -1,8 +1,6 @@
 # The command line, the messages and exit statuses, and the files each outcome leaves.
 . "$(dirname "$0")/lib.sh"
 
-USAGE=$'Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\nTallier reads filename & in-decrements the value after varname.'
-
 # The name of a file beside `path`: cut after its last dot, if any, then `suffix`.
 companion() {
   case $1 in *.*) echo "${1%.*}.$2" ;; *) echo "$1$2" ;; esac
@@ -82,7 +80,7 @@ rows() {
 
 # The header is read in 128 KiB pieces: a line that starts at, just before or just after the
 # edge of a piece is judged from its first byte, and only from it; a sign or a 0 that ends a
-# piece is looked at again with the next one.
+# piece is looked at again with the next one, and so is a CR that may begin a CR LF.
 # where the counter's line starts | the byte before it | lines from there | new value | them after
 counter_line_at_read_boundaries() {
   local starts lead text value after at
@@ -99,37 +97,36 @@ counter_line_at_read_boundaries() {
 131070 131071 131072 131073 262143 262144 262145|y|#define BuildCount 5\n#define BuildCount 8\n|9|#define BuildCount 5\n#define BuildCount 9\n
 131052|\n|#define BuildCount -5\n|-4|#define BuildCount -4\n
 131052|\n|#define BuildCount 0x1F\n#define BuildCount 3\n|4|#define BuildCount 0x1F\n#define BuildCount 4\n
+131072|\r|\n#define BuildCount 5\n|6|\n#define BuildCount 6\n
 EOF
 }
 
-# A header of about 350 KB, several reads long, with the counter at `value` in the middle.
-header_text() {
-  yes '// a line of a generated header' | head -n 5000
-  printf '#define BuildCount %s\n' "$1"
-  yes '// a line of a generated header' | head -n 5000
-}
-
-# Runs at once on one header take turns: each prints its own value and succeeds, and a reader
-# meanwhile only ever finds a whole header under its name (Windows moves it aside an instant).
+# Runs at once take turns: each prints its own value and succeeds; Version.h and Version.hpp,
+# which share their copy's and backup's names, each get their own text back; and a reader
+# meanwhile only ever finds a whole header (on Windows the header steps aside an instant).
 parallel_runs_take_turns() {
-  local n=8 i seen=0 known
+  local n=6 i header seen=0 known
   mkdir out snaps
   header_text 100 >Version.h
+  header_text 500 >Version.hpp
   for i in $(seq $n); do
-    (${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"out/$i" 2>&1; echo "rc=$?" >>"out/$i") &
+    for header in Version.h Version.hpp; do
+      (${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" $header >"out/$header$i" 2>&1
+        echo "rc=$?" >>"out/$header$i") &
+    done
   done
   while ! $WINDOWS && [ -n "$(jobs -rp)" ]; do
     seen=$((seen + 1))
     cat Version.h >"snaps/$seen" 2>/dev/null || fail "no header while runs were going"
   done
   wait
-  check "statuses" "$(grep -h '^rc=' out/* | sort | uniq -c | tr -s ' ')" " $n rc=0"
+  check "statuses" "$(grep -h '^rc=' out/* | sort | uniq -c | tr -s ' ')" " $((2 * n)) rc=0"
   check "values printed" "$(sed -n 's/^Upcount: BuildCount = \([0-9]*\).*/\1/p' out/* | sort -n |
-    paste -sd ' ')" "$(seq 101 $((100 + n)) | paste -sd ' ')"
+    paste -sd ' ')" "$(seq 101 $((100 + n)) | paste -sd ' ') $(seq 501 $((500 + n)) | paste -sd ' ')"
   known=$(for i in $(seq 100 $((100 + n))); do header_text "$i" | as_written | md5sum; done)
-  check "torn headers in $seen reads" \
-    "$(for f in snaps/* Version.h Version.bak; do md5sum <"$f"; done | grep -vxF "$known")" ""
-  header_text $((100 + n)) | as_written | cmp -s Version.h - || fail "header is not at $((100 + n))"
+  check "torn headers in $seen reads" "$(for f in snaps/*; do md5sum <"$f"; done | grep -vxF "$known")" ""
+  header_text $((100 + n)) | as_written | cmp -s Version.h - || fail "Version.h is not at $((100 + n))"
+  header_text $((500 + n)) | as_written | cmp -s Version.hpp - || fail "Version.hpp is not at $((500 + n))"
 }
 
 # A build that cannot see the new value has not been told of success.

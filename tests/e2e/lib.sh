@@ -10,6 +10,7 @@ EMULATOR=("$@")
 # The tool built for Windows writes text in the Windows convention.
 WINDOWS=false
 case $TALLIER in *.exe) WINDOWS=true ;; esac
+USAGE=$'Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\nTallier reads filename & in-decrements the value after varname.'
 WRAP=()
 SCRATCH_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tallier-e2e.XXXXXX")
 trap 'chmod -R u+w "$SCRATCH_ROOT" 2>/dev/null; rm -rf "$SCRATCH_ROOT"' EXIT
@@ -77,16 +78,31 @@ as_written() {
   fi
 }
 
-# Checks that a file holds what the tool writes for the header text of a printf format.
+# expect_content <file> <printf format>: the file holds exactly those bytes; expect_written:
+# it holds what the tool writes for that header text.
+expect_content() {
+  cmp -s "$1" <(printf "$2") || fail "content of $1: $(od -c "$1" | head -3)"
+}
 expect_written() {
-  local file=$1
-  shift
-  cmp -s "$file" <(printf "$@" | as_written) || fail "content of $file: $(od -c "$file" | head -3)"
+  cmp -s "$1" <(printf "$2" | as_written) || fail "content of $1: $(od -c "$1" | head -3)"
+}
+
+# A header several reads long with the counter at $1 in the middle.
+header_text() {
+  yes '// a line of a generated header' | head -n 5000
+  printf '#define BuildCount %s\n' "$1"
+  yes '// a line of a generated header' | head -n 5000
+}
+
+# A mistyped helper's name must fail the test, not pass unseen (bash runs this in a subshell).
+command_not_found_handle() {
+  echo "FAIL [$CURRENT] no command $1" | tee -a "$SCRATCH_ROOT/missing"
+  return 127
 }
 
 finish() {
   echo "e2e: $FAILED failed checks"
-  [ "$FAILED" -eq 0 ]
+  [ "$FAILED" -eq 0 ] && [ ! -e "$SCRATCH_ROOT/missing" ]
 }
 
 # Ends the test as skipped (status 77, which CTest is told to count so) when the given tool

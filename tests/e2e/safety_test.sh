@@ -4,13 +4,6 @@
 . "$(dirname "$0")/lib.sh"
 require strace
 
-# A header several reads long with the counter at $1 in the middle.
-header_text() {
-  yes '// a line of a generated header' | head -n 5000
-  printf '#define BuildCount %s\n' "$1"
-  yes '// a line of a generated header' | head -n 5000
-}
-
 # Version.h at 41, beside a stale copy and backup; its text now and after one run kept aside.
 make_header() {
   header_text 41 >Version.h
@@ -118,22 +111,6 @@ fsync:when=2|new
 EOF
 }
 
-# Version.h and Version.hpp share Version.new and Version.bak: run in parallel, each still
-# gets its own text back, advanced once per run.
-headers_sharing_companions_take_turns() {
-  local i
-  header_text 100 >Version.h
-  header_text 500 >Version.hpp
-  for i in 1 2 3 4 5 6; do
-    ("$TALLIER" Version.h || echo "rc=$?") >"h$i" 2>&1 &
-    ("$TALLIER" Version.hpp || echo "rc=$?") >"p$i" 2>&1 &
-  done
-  wait
-  check "failures" "$(cat h? p? | grep -v '^Upcount')" ""
-  header_text 106 | cmp -s Version.h - || fail "Version.h is not its own text at 106"
-  header_text 506 | cmp -s Version.hpp - || fail "Version.hpp is not its own text at 506"
-}
-
 # The new header keeps the permission bits and owner; a run by someone who may not give
 # the file away still keeps its group when that is one of theirs.
 mode_and_owner_are_kept() {
@@ -185,6 +162,6 @@ EOF
 }
 
 run_cases faults_are_reported replacement_is_atomic_and_durable \
-  killed_at_each_step_leaves_a_whole_header headers_sharing_companions_take_turns \
+  killed_at_each_step_leaves_a_whole_header \
   mode_and_owner_are_kept symbolic_links_are_kept
 finish
