@@ -41,13 +41,11 @@ outcomes() {
   done <<'EOF'
 |// header\n#define BuildCount 41\n|0|Upcount: BuildCount = 42|Version.bak Version.h|// header\n#define BuildCount 42\n
 '/?'|-|1|@usage||
-'-?'|-|1|@usage||
 '\\?\C:\inc\Version.h'|-|1|@usage||
 Version.h 'Count?' '2?'|#define Count? 1\n|0|Upcount: Count? = 3|Version.bak Version.h|#define Count? 3\n
 missing.h|-|1|@usage\n\nError Tallier Can't open: missing.h for reading||
 Version.h Count|#define Count 1\n#define BuildCount 1\n|0|Upcount: Count = 2|Version.bak Version.h|#define Count 2\n#define BuildCount 1\n
 Version.h BuildCount -1 extra|#define BuildCount 41\n|0|Upcount: BuildCount = 40|Version.bak Version.h|#define BuildCount 40\n
-Version.h BuildCount 7x|#define BuildCount 41\n|0|Upcount: BuildCount = 48|Version.bak Version.h|#define BuildCount 48\n
 Version.h BuildCount 0|#define BuildCount 41\n|0|Upcount: BuildCount = 41|Version.bak Version.h|#define BuildCount 41\n
 Version.h BuildCount 18446744073709551617|#define BuildCount 1\n|1|Error Tallier Increment out of range: 18446744073709551617|Version.bak Version.h|
 ||2|Error Tallier name:BuildCount or number not found|Version.bak Version.h Version.new|

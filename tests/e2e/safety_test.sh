@@ -33,29 +33,26 @@ expect_clean_rerun() {
 # A system call fails: the run says so with its status, the header holds the expected text,
 # a failed run keeps the previous backup, and a rerun is clean. copy_file_range is refused
 # where the fault is meant for the plain copy loop that stands in for it.
-# file it fails on (- for any) | strace injections | status | message | header after
+# strace options (@ stands for the directory) | status | message | header after
 faults_are_reported() {
-  local file injections status message after path
-  while IFS='|' read -r file injections status message after; do
+  local options status message after
+  while IFS='|' read -r options status message after; do
     rm -f Version.*
     make_header
-    path=$PWD/$file
-    [ "$file" = - ] && path="" || path="-P ${path%/.}"
-    run_traced "-o /dev/null $path -e trace=all $injections"
-    expect "$status" "$message" || echo "  with $injections"
-    check "header after $injections" "$(which_text Version.h)" "$after"
-    [ "$after" = new ] || check "backup after $injections" "$(head -c 9 Version.bak)" stale
+    run_traced "-o /dev/null -e trace=all ${options//@/$PWD}"
+    expect "$status" "$message" || echo "  with $options"
+    check "header after $options" "$(which_text Version.h)" "$after"
+    [ "$after" = new ] || check "backup after $options" "$(head -c 9 Version.bak)" stale
     [ "$after" = new ] && expect_files Version.bak Version.h || expect_files Version.bak Version.h Version.new
     expect_clean_rerun
   done <<'EOF'
-Version.h|-e inject=read:error=EIO:when=2|1|Error Tallier Error reading: Version.h|old
-Version.h|-e inject=copy_file_range:error=EXDEV -e inject=read:error=EIO:when=3|1|Error Tallier Error reading: Version.h|old
-Version.h|-e inject=copy_file_range:error=EXDEV|0|Upcount: BuildCount = 42|new
-Version.new|-e inject=write:error=ENOSPC:when=2+|1|Error Tallier Error writing: Version.new|old
-Version.new|-e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.new|old
-Version.new|-e inject=close:error=EIO|1|Error Tallier Error writing: Version.new|old
--|-e inject=rename,renameat,renameat2:error=EIO|1|Error Tallier Can't rename: Version.new to Version.h|old
-.|-e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new
+-P @/Version.h -e inject=copy_file_range:error=EXDEV -e inject=read:error=EIO:when=3|1|Error Tallier Error reading: Version.h|old
+-P @/Version.h -e inject=copy_file_range:error=EXDEV|0|Upcount: BuildCount = 42|new
+-P @/Version.new -e inject=write:error=ENOSPC:when=2+|1|Error Tallier Error writing: Version.new|old
+-P @/Version.new -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.new|old
+-P @/Version.new -e inject=close:error=EIO|1|Error Tallier Error writing: Version.new|old
+-e inject=rename,renameat,renameat2:error=EIO|1|Error Tallier Can't rename: Version.new to Version.h|old
+-P @ -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new
 EOF
 }
 
@@ -116,8 +113,7 @@ EOF
 mode_and_owner_are_kept() {
   local mode as_other=(setpriv --reuid=1234 --regid=1234 --groups=5678)
   for mode in 640 444 2750; do
-    header_text 1 >Version.h
-    chmod "$mode" Version.h
+    header_text 1 >Version.h && chmod "$mode" Version.h
     run
     check "mode of a $mode header" "$(stat -c %a Version.h)" "$mode"
   done
