@@ -6,7 +6,9 @@ companion() {
   case $1 in *.*) echo "${1%.*}.$2" ;; *) echo "$1$2" ;; esac
 }
 
-# One run a row: arguments (shell words; the first names the header, Version.h by default) |
+# One run a row: arguments (shell words; the first names the header, Version.h by default;
+# names beyond the ANSI code page reach Windows unchanged, and a message that names them is
+# written in that code page where it can hold them, else in UTF-8) |
 # header text as a printf format, or - for no header | status | whole output (@usage stands
 # for the usage text) | files left | header text after a successful run | setup command (a
 # failing one skips the row). Beside each header lies a stale backup. After a success the
@@ -62,6 +64,11 @@ Version.h BuildCount 18446744073709551617|#define BuildCount 1\n|1|Error Tallier
 |// \032 end?\n\0\n#define BuildCount 1\n\032tail\0\n|0|Upcount: BuildCount = 2|Version.bak Version.h|// \032 end?\n\0\n#define BuildCount 2\n\032tail\0\n
 Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version Versionbak|#define BuildCount 2\n
 build.d/Version|#define BuildCount 7\n|0|Upcount: BuildCount = 8|build.bak build.d|#define BuildCount 8\n
+Vęrsion.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Vęrsion.bak Vęrsion.h|#define BuildCount 42\n
+Версия/Заголовок.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Версия|#define BuildCount 42\n
+'版本/子目录/🔢 1.h'|#define BuildCount 41\n|0|Upcount: BuildCount = 42|版本|#define BuildCount 42\n
+Версия/missing.h|-|1|@usage\n\nError Tallier Can't open: Версия/missing.h for reading||
+café/missing.h|-|1|@usage\n\nError Tallier Can't open: caf\xe9/missing.h for reading|||$WINDOWS
 Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define BuildCount 2\n
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new

@@ -9,13 +9,12 @@ shift
 EMULATOR=("$@")
 # The tool built for Windows writes text in the Windows convention.
 WINDOWS=false
-case $TALLIER in *.exe) WINDOWS=true ;; esac
+[[ $TALLIER == *.exe ]] && WINDOWS=true
 USAGE=$'Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\nTallier reads filename & in-decrements the value after varname.'
 WRAP=()
 SCRATCH_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tallier-e2e.XXXXXX")
 trap 'chmod -R u+w "$SCRATCH_ROOT" 2>/dev/null; rm -rf "$SCRATCH_ROOT"' EXIT
-FAILED=0
-CURRENT=""
+FAILED=0 CURRENT=""
 
 # Runs each named case in a fresh, empty directory.
 run_cases() {
@@ -47,16 +46,10 @@ run_traced() {
   WRAP=()
 }
 
-fail() {
-  echo "FAIL [$CURRENT] $*"
-  FAILED=$((FAILED + 1))
-  return 1
-}
+fail() { echo "FAIL [$CURRENT] $*"; FAILED=$((FAILED + 1)); return 1; }
 
 # check <what> <actual> <expected>
-check() {
-  [ "$2" = "$3" ] || fail "$1: got $(printf %q "$2"), expected $(printf %q "$3")"
-}
+check() { [ "$2" = "$3" ] || fail "$1: got $(printf %q "$2"), expected $(printf %q "$3")"; }
 
 # Checks the status and the whole output (the last line feed implied), and an empty stderr.
 expect() {
@@ -64,28 +57,18 @@ expect() {
 }
 
 # Checks the names in the current directory (one level, sorted).
-expect_files() {
-  check "files" "$(ls -A | sort | paste -sd ' ')" "$*"
-}
+expect_files() { check "files" "$(ls -A | sort | paste -sd ' ')" "$*"; }
 
 # Turns header text on standard input into the bytes the tool writes for it: unchanged on
 # POSIX; on Windows CR LF is read as LF, and every LF written as CR LF.
 as_written() {
-  if $WINDOWS; then
-    perl -0777 -pe 's/\r\n/\n/g; s/\n/\r\n/g'
-  else
-    cat
-  fi
+  if $WINDOWS; then perl -0777 -pe 's/\r\n/\n/g; s/\n/\r\n/g'; else cat; fi
 }
 
 # expect_content <file> <printf format>: the file holds exactly those bytes; expect_written:
 # it holds what the tool writes for that header text.
-expect_content() {
-  cmp -s "$1" <(printf "$2") || fail "content of $1: $(od -c "$1" | head -3)"
-}
-expect_written() {
-  cmp -s "$1" <(printf "$2" | as_written) || fail "content of $1: $(od -c "$1" | head -3)"
-}
+expect_content() { cmp -s "$1" <(printf "$2") || fail "content of $1: $(od -c "$1" | head -3)"; }
+expect_written() { cmp -s "$1" <(printf "$2" | as_written) || fail "content of $1: $(od -c "$1" | head -3)"; }
 
 # A header several reads long with the counter at $1 in the middle.
 header_text() {
@@ -107,6 +90,4 @@ finish() {
 
 # Ends the test as skipped (status 77, which CTest is told to count so) when the given tool
 # is missing.
-require() {
-  command -v "$1" >/dev/null || { echo "SKIP: $1 not found"; exit 77; }
-}
+require() { command -v "$1" >/dev/null || { echo "SKIP: $1 not found"; exit 77; }; }

@@ -8,10 +8,7 @@ SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-deb.XXXXXX")
 trap 'dpkg -s tallier >/dev/null 2>&1 && apt-get remove -y -qq tallier >/dev/null; rm -rf "$SCRATCH"' EXIT
 FAILED=0
 
-fail() {
-  echo "FAIL: $*"
-  FAILED=$((FAILED + 1))
-}
+fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
 
 cpack -G DEB -B "$SCRATCH/out" --config "$1/CPackConfig.cmake" >"$SCRATCH/log" 2>&1 || fail "cpack: $(cat "$SCRATCH/log")"
 deb=$(ls "$SCRATCH"/out/tallier_*.deb) || exit 1
