@@ -13,9 +13,10 @@
 #   SURVIVED  <name>  <file>
 #   BUILD-FAIL / APPLY-FAIL <name> <file>
 # and a last line "N killed, M survived of K". A mutant that touches only
-# platform_win32.cc is built and tested in a Windows tree (ctest under Wine) when
-# WINDOWS_TOOLCHAIN names a toolchain file of the checkout (cmake/mingw-x86_64.cmake, say);
-# without it, it is only checked to compile with MinGW and counted SURVIVED (windows-only).
+# platform_win32.cc, or whose name starts with win32- (a fault that only Windows shows), is
+# built and tested in a Windows tree (ctest under Wine) when WINDOWS_TOOLCHAIN names a
+# toolchain file of the checkout (cmake/mingw-x86_64.cmake, say); without it, it is only
+# checked to compile with MinGW and counted SURVIVED (windows-only).
 #
 # Environment: JOBS (build parallelism, default 2), MUTANT_TIMEOUT (seconds for one
 # mutant's ctest run, default 600), TEST_TIMEOUT (seconds per ctest test, default 180),
@@ -169,7 +170,7 @@ for patch in "${PATCHES[@]}"; do
   fi
   git_q apply "$patch"
   tree=build
-  if [ "$files" = tool/platform_win32.cc ]; then
+  if [ "$files" = tool/platform_win32.cc ] || [[ $name == win32-* ]]; then
     tree=$WINDOWS_TREE
   fi
   if [ -z "$tree" ]; then

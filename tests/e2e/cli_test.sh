@@ -67,11 +67,12 @@ build.d/Version|#define BuildCount 7\n|0|Upcount: BuildCount = 8|build.bak build
 Vęrsion.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Vęrsion.bak Vęrsion.h|#define BuildCount 42\n
 Версия/Заголовок.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Версия|#define BuildCount 42\n
 '版本/子目录/🔢 1.h'|#define BuildCount 41\n|0|Upcount: BuildCount = 42|版本|#define BuildCount 42\n
-Версия/missing.h|-|1|@usage\n\nError Tallier Can't open: Версия/missing.h for reading||
+Vęrsion/missing.h|-|1|@usage\n\nError Tallier Can't open: Vęrsion/missing.h for reading||
 café/missing.h|-|1|@usage\n\nError Tallier Can't open: caf\xe9/missing.h for reading|||$WINDOWS
 Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define BuildCount 2\n
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
+|-|1|Error Tallier Can't use: Version.h as header, its copy would take its name|Version.h Version.new||printf 1 >Version.h && ln Version.h Version.new
 |-|1|Error Tallier Error reading: Version.h|Version.h Version.new||! $WINDOWS && mkdir Version.h
 |-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version.h||$WINDOWS && mkdir Version.h
 EOF
