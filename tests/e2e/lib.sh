@@ -25,10 +25,11 @@ run_cases() {
   cd "$SCRATCH_ROOT" || exit 2
 }
 
-# Runs the tool behind the command in WRAP, if any; sets OUT (standard output, with the CR
-# that a Windows console adds before each line feed taken out), ERR and RC.
+# Runs the tool behind the command in WRAP, if any, and stops it after a minute, so that a
+# run that hangs fails its case; sets OUT (standard output, with the CR that a Windows
+# console adds before each line feed taken out), ERR and RC.
 run() {
-  OUT=$(${WRAP[@]+"${WRAP[@]}"} ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" "$@" \
+  OUT=$(timeout 60 ${WRAP[@]+"${WRAP[@]}"} ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" "$@" \
     2>"$SCRATCH_ROOT/stderr"; echo "rc=$?")
   RC=${OUT##*rc=}
   OUT=${OUT%rc=*}
