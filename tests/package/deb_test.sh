@@ -1,6 +1,7 @@
 # Makes the .deb from a Linux build and checks it with lintian (no error, and no warning but
-# those overridden with a reason), installs it with apt-get, runs the tool from PATH, builds
-# a copy of the example against it, and removes it. Needs root: CI runs it.
+# those overridden with a reason: a missing copyright, changelog or man page is one), installs
+# it with apt-get, runs the tool from PATH, builds a copy of the example against its CMake
+# package, and removes it. Needs root: CI runs it.
 # Usage: bash deb_test.sh <Tallier's build directory> <Tallier's source directory>
 set -u
 SOURCE_DIR=$(cd "$2" && pwd)
@@ -12,12 +13,6 @@ fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
 
 cpack -G DEB -B "$SCRATCH/out" --config "$1/CPackConfig.cmake" >"$SCRATCH/log" 2>&1 || fail "cpack: $(cat "$SCRATCH/log")"
 deb=$(ls "$SCRATCH"/out/tallier_*.deb) || exit 1
-listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for file in bin/tallier share/man/man1/tallier.1.gz share/doc/tallier/copyright \
-  share/doc/tallier/changelog.gz lib/cmake/Tallier/TallierConfig.cmake \
-  lib/cmake/Tallier/TallierConfigVersion.cmake lib/cmake/Tallier/TallierFunctions.cmake; do
-  grep -qxF "./usr/$file" <<<"$listing" || fail "the package holds no $file"
-done
 lintian --fail-on error,warning "$deb" >"$SCRATCH/log" 2>&1 || fail "lintian: $(cat "$SCRATCH/log")"
 
 apt-get install -y -qq "$deb" >"$SCRATCH/log" 2>&1 || fail "apt-get install: $(cat "$SCRATCH/log")"
