@@ -14,6 +14,16 @@ TEST(CompanionNameTest, CutsAfterTheLastDotAnywhereInThePath) {
     EXPECT_EQ(companionName(c[0], "new"), c[1]) << c[0];
 }
 
+TEST(ScratchNameTest, TurnsTheFileNamesDotIntoATildeOrAddsOne) {
+  // clang-format off
+  const char* const cases[][2] = {{"Version.h", "Version~h"}, {"Version.hpp", "Version~hpp"},
+      {"Version", "Version~"}, {"a.b.c", "a.b~c"}, {"build.d/Version", "build.d/Version~"},
+      {"build.d\\Version", "build.d\\Version~"}, {"/x.d/V.h", "/x.d/V~h"}};
+  // clang-format on
+  for (const auto& c : cases)
+    EXPECT_EQ(scratchName(c[0]), c[1]) << c[0];
+}
+
 TEST(ParseIncrementTest, ReadsLikePercentDAndRefusesWhatDoesNotFit) {
   const struct {
     const char* text;

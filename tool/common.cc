@@ -49,4 +49,17 @@ std::string companionName(std::string_view path, std::string_view suffix) {
   return name;
 }
 
+std::string scratchName(std::string_view path) {
+  std::string name(path);
+  // Either separator may end a directory on Windows; on POSIX a backslash is part of a name,
+  // where either reading leaves the name in the same directory.
+  const size_t nameStart = name.find_last_of("/\\") + 1;
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot >= nameStart)
+    name[dot] = '~';
+  else
+    name += '~';
+  return name;
+}
+
 }  // namespace tallier

@@ -32,6 +32,12 @@ bool parseIncrement(std::string_view text, int32_t& value);
 /// The path of a file beside `path`: cut after its last dot, if any, and append `suffix`.
 std::string companionName(std::string_view path, std::string_view suffix);
 
+/// The name beside `path` under which the previous header waits while a run replaces it: the
+/// dot of the file name's extension turned into "~" (Version~h), or a "~" added when the file
+/// name has no dot. It is the header's own and never longer than the longer of the header's
+/// and its companions' names, so that it fits wherever they do.
+std::string scratchName(std::string_view path);
+
 }  // namespace tallier
 
 #endif  // TALLIER_COMMON_H_

@@ -12,7 +12,7 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
   // replaced, so that a failed run leaves the previous backup as it was. Only a run killed
   // in between leaves it behind, and the next run on the header, which holds the header's
   // lock, removes it.
-  const std::string oldPath = headerPath + ".bak~";
+  const std::string oldPath = scratchName(headerPath);
   // A header named *.bak, or one that its backup's name reaches on a file system that
   // ignores case, is its own backup's name: it is simply replaced and keeps no backup.
   const bool ownBackup = backupPath == headerPath || namesOpenFile(backupPath, header);

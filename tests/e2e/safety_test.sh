@@ -71,7 +71,7 @@ replacement_is_atomic_and_durable() {
       "$header"
     expect 0 "Upcount: BuildCount = 42"
     check "calls that take $header's name away" \
-      "$(grep -E "(unlink|rename)(at2?)?\\($at\"$header\"" "$trace")" ""
+      "$(grep -E "(unlink|rename)(at2?)?\\($at\"${header//./\\.}\"" "$trace")" ""
     check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" "$renames"
     renamed=$(grep -nE "rename(at2?)?\\($at\"Version\\.new\", $at\"$header\"" "$trace" | cut -d: -f1)
     synced=$(grep -nE 'fsync\([0-9]+<[^>]*/Version\.new>\) += 0' "$trace" | cut -d: -f1)
