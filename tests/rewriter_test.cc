@@ -16,11 +16,15 @@ constexpr LineVerdict kOutOfRange = LineVerdict::kOutOfRange;
 
 // Offers `line` in pieces of `size` bytes (0: whole), the way the pass does when the line
 // straddles its reads, with the bytes the rewriter leaves pending again at the front of the
-// next piece. Returns the verdict and what the copy receives: nothing when out of range.
+// next piece; `startsText` makes it the text's first line. Returns the verdict and what the copy
+// receives: nothing when out of range.
 std::pair<LineVerdict, std::string> feed(std::string_view line, const std::string& name,
-                                         int32_t increment, size_t size) {
+                                         int32_t increment, size_t size, bool startsText = false) {
   DefineLineRewriter rewriter(name, increment);
-  rewriter.startLine();
+  if (startsText)
+    rewriter.startText();
+  else
+    rewriter.startLine();
   std::string text;
   size_t pos = 0;
   size_t carried = 0;
@@ -50,6 +54,7 @@ struct Row {
   std::string expected;  // with kCounter: the line rewritten
   int32_t increment = 1;
   std::string name = "BuildCount";
+  bool startsText = false;
 };
 
 const Row kRows[] = {
@@ -72,6 +77,13 @@ const Row kRows[] = {
     {"#define aaab 1\n", kCounter, "#define aaab 2\n", 1, "aab"},
     {"#define 5\n", kCounter, "#define 6\n", 1, ""},
     {"#define BuildCount 5\n", kPlain, "", 1, ""},
+    // A UTF-8 signature counts only where the text starts, and only whole and once.
+    {"\xEF\xBB\xBF#define BuildCount 41\r\n", kCounter, "\xEF\xBB\xBF#define BuildCount 42\r\n", 1,
+     "BuildCount", true},
+    {"#define BuildCount 41\n", kCounter, "#define BuildCount 42\n", 1, "BuildCount", true},
+    {"\xEF\xBB\xBF#define BuildCount 41\n", kPlain, ""},
+    {"\xEF\xBB#define BuildCount 41\n", kPlain, "", 1, "BuildCount", true},
+    {"\xEF\xBB\xBF\xEF\xBB\xBF#define BuildCount 41\n", kPlain, "", 1, "BuildCount", true},
     {"#define BuildCount BuildCount 5\n", kPlain, ""},
     // Not a counter line.
     {" #define BuildCount 5\n", kPlain, ""},
@@ -100,7 +112,7 @@ TEST(DefineLineRewriterTest, RewritesTheSameWhateverThePieces) {
     for (size_t size : {1, 2, 3, 7, 0}) {
       SCOPED_TRACE("line \"" + row.line + "\" in pieces of " + std::to_string(size));
       // The copy receives the new value's digits, so the text also checks the value.
-      EXPECT_EQ(feed(row.line, row.name, row.increment, size),
+      EXPECT_EQ(feed(row.line, row.name, row.increment, size, row.startsText),
                 std::make_pair(row.verdict, expected));
     }
   }

@@ -60,13 +60,25 @@ bool removeFile(const std::string& path);
 /// case, Windows ignores trailing spaces).
 bool namesOpenFile(const std::string& path, const File& file);
 
-/// What a replacement kept of the file it replaced.
-enum class Replaced { kNot, kWithoutOld, kKeepingOld };
+/// How a replacement that keeps the replaced file ended.
+enum class Replaced {
+  kNot,         ///< `from` could not take `to`'s name
+  kOldNotKept,  ///< the file at `to` could not be kept under `old`, so nothing was replaced
+  kKeepingOld   ///< `from` has `to`'s name and the file that had it is under `old`
+};
 
-/// Gives `to`'s name to `from` and, when it can, keeps the file that had it under the free
-/// name `old`. On POSIX `to` names a whole file throughout; on failure `to` is as it was and
+/// Gives `to`'s name to `from` and keeps the file that had it under the free name `old`. On
+/// POSIX `to` names a whole file throughout; unless it succeeds, every name is as it was and
 /// `old` is free.
 Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old);
+
+/// Undoes replaceKeepingOld: the file kept under `old` takes `to`'s name again, and the file
+/// that had it is gone (on POSIX in one rename). False when `to` still names the new file.
+bool restoreOld(const std::string& old, const std::string& to, const std::string& from);
+
+/// True when a rename may give `path`'s name to another file: the name is free or names a
+/// file (not a directory) that nothing holds open against its removal.
+bool nameCanBeTaken(const std::string& path);
 
 /// Gives `to`'s name to `from`, replacing the file there (a read-only one too) in one step.
 bool replaceFile(const std::string& from, const std::string& to);

@@ -254,13 +254,24 @@ bool removeFile(const std::string& path) {
 }
 
 Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {
-  const bool kept = linkBackup(to, old);
+  if (!linkBackup(to, old))
+    return Replaced::kOldNotKept;
   if (!replaceFile(from, to)) {
-    if (kept)
-      removeFile(old);
+    removeFile(old);
     return Replaced::kNot;
   }
-  return kept ? Replaced::kKeepingOld : Replaced::kWithoutOld;
+  return Replaced::kKeepingOld;
+}
+
+bool restoreOld(const std::string& old, const std::string& to, const std::string&) {
+  return replaceFile(old, to);
+}
+
+bool nameCanBeTaken(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT;
+  return !S_ISDIR(st.st_mode);
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {

@@ -27,6 +27,12 @@ constexpr DWORD kLockOffsetHigh = 0x40000000;
 constexpr int kMissingHeaderAttempts = 20;
 constexpr DWORD kMissingHeaderPauseMs = 10;
 
+// Windows renames nothing over a file that is open, and runs on headers that share a backup's
+// name each look at it for an instant (is it my header? can it be replaced?): a rename over a
+// busy name is tried again for a while before it counts as failed.
+constexpr int kBusyTargetAttempts = 50;
+constexpr DWORD kBusyTargetPauseMs = 10;
+
 HANDLE handleOf(const File& file) {
   return reinterpret_cast<HANDLE>(file.handle);
 }
@@ -183,6 +189,18 @@ ptrdiff_t finishHeldReturn(File& file, char* data) {
     return -1;
   data[0] = '\r';
   return 1;
+}
+
+bool moveOver(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        attempt == kBusyTargetAttempts)
+      return false;
+    Sleep(kBusyTargetPauseMs);
+  }
 }
 
 }  // namespace
@@ -406,6 +424,41 @@ Replaced replaceKeepingOld(const std::string& from, const std::string& to, const
   return Replaced::kNot;
 }
 
+// The new header, no longer open here, returns to `from` for the previous one to take its
+// name again; then it goes, as on POSIX, where one rename over it undoes the replacement.
+bool restoreOld(const std::string& old, const std::string& to, const std::string& from) {
+  const std::wstring header = systemPath(to);
+  const std::wstring copy = systemPath(from);
+  if (!MoveFileExW(header.c_str(), copy.c_str(), 0))
+    return false;
+  if (!MoveFileExW(systemPath(old).c_str(), header.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    MoveFileExW(copy.c_str(), header.c_str(), 0);
+    return false;
+  }
+  removeFile(from);
+  return true;
+}
+
+// A file that any handle holds without delete sharing cannot be renamed over, and opening
+// it for deletion is refused for the same reason; a directory is not opened at all. The
+// handle is let go at once, since no file is replaced while open.
+bool nameCanBeTaken(const std::string& path) {
+  const std::wstring name = systemPath(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return false;
+  const HANDLE handle =
+      CreateFileW(name.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  CloseHandle(handle);
+  return true;
+}
+
 // Windows replaces no read-only file, and a backup is read-only when its header was.
 bool replaceFile(const std::string& from, const std::string& to) {
   const std::wstring target = systemPath(to);
@@ -415,7 +468,7 @@ bool replaceFile(const std::string& from, const std::string& to) {
                             FILE_ATTRIBUTE_READONLY;
   if (readOnly && !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
     return false;
-  if (MoveFileExW(systemPath(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+  if (moveOver(systemPath(from), target))
     return true;
   if (readOnly)
     SetFileAttributesW(target.c_str(), attributes);

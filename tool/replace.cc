@@ -16,15 +16,30 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
   // A header named *.bak, or one that its backup's name reaches on a file system that
   // ignores case, is its own backup's name: it is simply replaced and keeps no backup.
   const bool ownBackup = backupPath == headerPath || namesOpenFile(backupPath, header);
+  // A backup's name that no rename can take (a directory, a file held open by a viewer) is
+  // found before the header changes, and stops the run.
+  if (!ownBackup && !nameCanBeTaken(backupPath))
+    return ReplaceResult::kBackupFailed;
   if (!removeFile(oldPath))
-    return ReplaceResult::kRenameFailed;
-  const Replaced replaced = replaceKeepingOld(copyPath, headerPath, oldPath);
-  if (replaced == Replaced::kNot)
-    return ReplaceResult::kRenameFailed;
-  // A backup that cannot be made costs only the backup, never the new header; what cannot
-  // be removed now, the next run removes.
-  if (replaced == Replaced::kKeepingOld && (ownBackup || !replaceFile(oldPath, backupPath)))
+    return ReplaceResult::kBackupFailed;
+  switch (replaceKeepingOld(copyPath, headerPath, oldPath)) {
+    case Replaced::kNot:
+      return ReplaceResult::kRenameFailed;
+    case Replaced::kOldNotKept:
+      return ReplaceResult::kBackupFailed;
+    case Replaced::kKeepingOld:
+      break;
+  }
+  if (ownBackup) {
+    // What cannot be removed now, the next run removes.
     removeFile(oldPath);
+  } else if (!replaceFile(oldPath, backupPath)) {
+    // Success would promise a backup that is not there: the previous header goes back. The
+    // run fails either way, so a directory that cannot be synced after it changes nothing.
+    if (restoreOld(oldPath, headerPath, copyPath))
+      syncDirectories(headerPath, copyPath);
+    return ReplaceResult::kBackupFailed;
+  }
   if (!syncDirectories(headerPath, copyPath))
     return ReplaceResult::kSyncFailed;
   return ReplaceResult::kReplaced;

@@ -10,8 +10,12 @@ namespace tallier {
 
 /// How the replacement ended.
 enum class ReplaceResult {
-  kReplaced,      ///< the header holds the new text, durably
+  kReplaced,      ///< the header holds the new text and the backup the previous one, durably
   kRenameFailed,  ///< the header and the backup are as they were; the new text is in the copy
+  kBackupFailed,  ///< the previous header could not be kept: the header and the backup are
+                  ///< as they were (the copy is gone once the header had taken it), unless
+                  ///< the header could not get its text back, which then waits under the
+                  ///< scratch name
   kSyncFailed     ///< the header holds the new text, but the directory could not be synced
 };
 

@@ -6,6 +6,9 @@ namespace {
 
 constexpr std::string_view kDirective = "#define";
 
+// The byte order mark in UTF-8, which some editors put before the first line.
+constexpr std::string_view kSignature = "\xEF\xBB\xBF";
+
 // One past the largest 32-bit magnitude: enough to know that a number does not fit.
 constexpr int64_t kMagnitudeCap = int64_t{INT32_MAX} + 2;
 
@@ -48,6 +51,11 @@ void DefineLineRewriter::startLine() {
   digits_ = 0;
 }
 
+void DefineLineRewriter::startText() {
+  startLine();
+  stage_ = Stage::kSignature;
+}
+
 LineStep DefineLineRewriter::decide(LineVerdict verdict, size_t keep) {
   stage_ = Stage::kDecided;
   LineStep step;
@@ -75,6 +83,18 @@ LineStep DefineLineRewriter::rewriteDefineLine(std::string_view piece, bool text
   for (size_t i = 0; i < piece.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(piece[i]);
     switch (stage_) {
+      case Stage::kSignature:
+        if (c == static_cast<unsigned char>(kSignature[matched_])) {
+          if (++matched_ == kSignature.size()) {
+            matched_ = 0;
+            stage_ = Stage::kDirective;
+          }
+          break;
+        }
+        if (matched_ > 0)
+          return decide(LineVerdict::kPlain, i);
+        stage_ = Stage::kDirective;
+        [[fallthrough]];
       case Stage::kDirective:
         if (c != static_cast<unsigned char>(kDirective[matched_]))
           return decide(LineVerdict::kPlain, i);

@@ -39,12 +39,16 @@ class DefineLineRewriter {
   /// Forgets the previous line; the next piece begins a line.
   void startLine();
 
+  /// Like startLine, for the first line of the text, which may begin with a UTF-8 signature
+  /// that editors hide: it is copied unchanged and does not count against "#define".
+  void startText();
+
   /// Scans the next piece of the current line; a piece never reaches past the line feed.
   /// `textEnds` says that nothing follows the piece, so the line is settled.
   LineStep rewriteDefineLine(std::string_view piece, bool textEnds = false);
 
  private:
-  enum class Stage { kDirective, kName, kFiller, kSpace, kDigits, kRunTail, kDecided };
+  enum class Stage { kSignature, kDirective, kName, kFiller, kSpace, kDigits, kRunTail, kDecided };
 
   LineStep decide(LineVerdict verdict, size_t keep);
   LineStep finishNumber(size_t spanStart, size_t spanEnd);

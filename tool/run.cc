@@ -35,7 +35,7 @@ class Pass {
   PassOutcome run(int32_t& value) {
     size_t carried = 0;  // bytes at the front of the buffer that the rewriter must see again
     bool undecided = true;
-    rewriter_.startLine();
+    rewriter_.startText();
     for (;;) {
       const ptrdiff_t got = readText(header_, buffer_.get() + carried, kBufferSize - carried);
       if (got < 0)
@@ -190,6 +190,10 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
   switch (replaceHeader(header, headerPath, copyPath)) {
     case ReplaceResult::kRenameFailed:
       report += "Error Tallier Can't rename: " + copyPath + " to " + settings.headerPath + "\n";
+      return kFileError;
+    case ReplaceResult::kBackupFailed:
+      report += "Error Tallier Can't rename: " + settings.headerPath + " to " +
+                companionName(headerPath, "bak") + "\n";
       return kFileError;
     case ReplaceResult::kSyncFailed:
       report += "Error Tallier Error writing: " + settings.headerPath + "\n";

@@ -11,7 +11,8 @@ companion() {
 # written in that code page where it can hold them, else in UTF-8) |
 # header text as a printf format, or - for no header | status | whole output (@usage stands
 # for the usage text) | files left | header text after a successful run | setup command (a
-# failing one skips the row). Beside each header lies a stale backup. After a success the
+# failing one skips the row). Beside each header lies a stale backup, unless a directory
+# takes its name. After a success the
 # backup holds the header as it was; after a failure the header and the stale backup are
 # as they were, and a counter that was not found leaves the copy as a whole copy.
 outcomes() {
@@ -25,7 +26,7 @@ outcomes() {
     if [ "$header" != - ]; then
       mkdir -p "$(dirname "$hdr")"
       printf "$header" >"$hdr"
-      [ "$bak" = "$hdr" ] || printf 'stale\n' >"$bak"
+      [ "$bak" = "$hdr" ] || [ -d "$bak" ] || printf 'stale\n' >"$bak"
       cp "$hdr" "$SCRATCH_ROOT/before"
     fi
     run "$@"
@@ -36,7 +37,7 @@ outcomes() {
       [ "$bak" = "$hdr" ] || cmp -s "$bak" "$SCRATCH_ROOT/before" || fail "backup of $hdr"
     elif [ "$header" != - ]; then
       cmp -s "$hdr" "$SCRATCH_ROOT/before" || fail "header $hdr changed"
-      [ "$bak" = "$hdr" ] || check "backup of $hdr" "$(cat "$bak")" stale
+      [ "$bak" = "$hdr" ] || [ -d "$bak" ] || check "backup of $hdr" "$(cat "$bak")" stale
       [[ $OUT != *"not found"* ]] || cmp -s "$(companion "$hdr" new)" <(as_written <"$hdr") ||
         fail "copy of $hdr is not whole"
     fi
@@ -72,6 +73,9 @@ café/missing.h|-|1|@usage\n\nError Tallier Can't open: caf\xe9/missing.h for re
 Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define BuildCount 2\n
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
+|#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
+|\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n
+|// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 5\n|0|Upcount: BuildCount = 6|Version.bak Version.h|// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 6\n
 |-|1|Error Tallier Can't use: Version.h as header, its copy would take its name|Version.h Version.new||printf 1 >Version.h && ln Version.h Version.new
 |-|1|Error Tallier Error reading: Version.h|Version.h Version.new||! $WINDOWS && mkdir Version.h
 |-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version.h||$WINDOWS && mkdir Version.h

@@ -30,29 +30,37 @@ expect_clean_rerun() {
   cmp -s Version.bak "$SCRATCH_ROOT/before-rerun" || fail "backup is not the header before the rerun"
 }
 
-# A system call fails: the run says so with its status, the header holds the expected text,
-# a failed run keeps the previous backup, and a rerun is clean. copy_file_range is refused
-# where the fault is meant for the plain copy loop that stands in for it.
-# strace options (@ stands for the directory) | status | message | header after
+# A system call fails: the run says so with its status, the header and the backup hold the
+# expected texts (old, new, or the stale backup), and a rerun is clean. copy_file_range is
+# refused where the fault is meant for the plain copy loop that stands in for it; a link
+# refused with EXDEV stands for a file system without hard links.
+# strace options (@ stands for the directory) | status | message | header after | backup after
+# | files left
 faults_are_reported() {
-  local options status message after
-  while IFS='|' read -r options status message after; do
+  local options status message after backup files
+  while IFS='|' read -r options status message after backup files; do
     rm -f Version.*
     make_header
     run_traced "-o /dev/null -e trace=all ${options//@/$PWD}"
     expect "$status" "$message" || echo "  with $options"
     check "header after $options" "$(which_text Version.h)" "$after"
-    [ "$after" = new ] || check "backup after $options" "$(head -c 9 Version.bak)" stale
-    [ "$after" = new ] && expect_files Version.bak Version.h || expect_files Version.bak Version.h Version.new
+    check "backup after $options" "$(grep -qx stale Version.bak && echo stale || which_text Version.bak)" "$backup"
+    expect_files $files
     expect_clean_rerun
   done <<'EOF'
--P @/Version.h -e inject=copy_file_range:error=EXDEV -e inject=read:error=EIO:when=3|1|Error Tallier Error reading: Version.h|old
--P @/Version.h -e inject=copy_file_range:error=EXDEV|0|Upcount: BuildCount = 42|new
--P @/Version.new -e inject=write:error=ENOSPC:when=2+|1|Error Tallier Error writing: Version.new|old
--P @/Version.new -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.new|old
--P @/Version.new -e inject=close:error=EIO|1|Error Tallier Error writing: Version.new|old
--e inject=rename,renameat,renameat2:error=EIO|1|Error Tallier Can't rename: Version.new to Version.h|old
--P @ -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new
+-P @/Version.h -e inject=copy_file_range:error=EXDEV -e inject=read:error=EIO:when=3|1|Error Tallier Error reading: Version.h|old|stale|Version.bak Version.h Version.new
+-P @/Version.h -e inject=copy_file_range:error=EXDEV|0|Upcount: BuildCount = 42|new|old|Version.bak Version.h
+-P @/Version.new -e inject=write:error=ENOSPC:when=2+|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
+-P @/Version.new -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
+-P @/Version.new -e inject=close:error=EIO|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
+-e inject=rename,renameat,renameat2:error=EIO|1|Error Tallier Can't rename: Version.new to Version.h|old|stale|Version.bak Version.h Version.new
+-e inject=link,linkat:error=EIO|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
+-e inject=link,linkat:error=ENOSPC|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
+-e inject=link,linkat:error=EXDEV|0|Upcount: BuildCount = 42|new|old|Version.bak Version.h
+-e inject=link,linkat:error=EPERM -e inject=fsync:error=EIO:when=2|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
+-e inject=rename,renameat,renameat2:error=EIO:when=2|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h
+-e inject=rename,renameat,renameat2:error=EIO:when=2+|1|Error Tallier Can't rename: Version.h to Version.bak|new|stale|Version.bak Version.h Version~h
+-P @ -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new|old|Version.bak Version.h
 EOF
 }
 

@@ -47,24 +47,41 @@ Version.new |Version.new|1 Error Tallier Can't use: Version.new  as header, its 
 EOF
 }
 
-# Held open without delete sharing, the header cannot be replaced: the run fails and leaves
-# the header and the previous backup as they were; once let go, it is advanced.
-header_held_open() {
-  header Version.h
-  printf 'previous backup\n' >Version.bak
-  mkfifo release
-  ${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" Version.h <release >held &
-  exec 3>release
-  while ! grep -q held held && kill -0 $! 2>/dev/null; do sleep 0.1; done
-  run
-  exec 3>&-
-  wait
-  expect 1 "Error Tallier Can't rename: Version.new to Version.h"
-  expect_content Version.h '#define BuildCount 41\n'
-  expect_content Version.bak 'previous backup\n'
-  rm release held
-  run
-  expect_advanced .
+# Held open without delete sharing, the header cannot be replaced, nor the backup: the run
+# fails before the header changes and leaves it and the previous backup as they were; once
+# let go, it is advanced. A directory in the backup's place stops the run the same way.
+held_header_or_backup() {
+  local held message
+  while IFS='|' read -r held message; do
+    rm -rf ./*
+    header Version.h
+    printf 'previous backup\n' >Version.bak
+    if [ "$held" = directory ]; then
+      rm Version.bak && mkdir Version.bak
+      run
+      expect 1 "$message" || echo "  with $held"
+      expect_content Version.h '#define BuildCount 41\n'
+      check "files with $held" "$(ls -A | paste -sd ' ')" "Version.bak Version.h Version.new"
+      continue
+    fi
+    mkfifo release
+    ${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" "$held" <release >held &
+    exec 3>release
+    while ! grep -q held held && kill -0 $! 2>/dev/null; do sleep 0.1; done
+    run
+    exec 3>&-
+    wait
+    expect 1 "$message" || echo "  with $held"
+    expect_content Version.h '#define BuildCount 41\n'
+    expect_content Version.bak 'previous backup\n'
+    rm release held
+    run
+    expect_advanced .
+  done <<'EOF'
+Version.h|Error Tallier Can't rename: Version.new to Version.h
+Version.bak|Error Tallier Can't rename: Version.h to Version.bak
+directory|Error Tallier Can't rename: Version.h to Version.bak
+EOF
 }
 
 # A read-only header is advanced; the new header and the backup stay read-only, and the next
@@ -96,6 +113,6 @@ drive_relative_path() {
   rm -r "$WINEPREFIX/dosdevices/$letter:" "$drive"
 }
 
-run_cases long_paths companions_that_are_the_header header_held_open \
+run_cases long_paths companions_that_are_the_header held_header_or_backup \
   read_only_header drive_relative_path
 finish
