@@ -74,6 +74,7 @@ held_header_or_backup() {
     expect 1 "$message" || echo "  with $held"
     expect_content Version.h '#define BuildCount 41\n'
     expect_content Version.bak 'previous backup\n'
+    check "files with $held held" "$(ls -A | paste -sd ' ')" "Version.bak Version.h Version.new held release"
     rm release held
     run
     expect_advanced .
