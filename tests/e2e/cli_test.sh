@@ -90,7 +90,8 @@ rows() {
 
 # The header is read in 128 KiB pieces: a line that starts at, just before or just after the
 # edge of a piece is judged from its first byte, and only from it; a sign or a 0 that ends a
-# piece is looked at again with the next one, and so is a CR that may begin a CR LF.
+# piece is looked at again with the next one, and so is a CR that may begin a CR LF; a
+# UTF-8 signature counts only where the text starts, not where a read does.
 # where the counter's line starts | the byte before it | lines from there | new value | them after
 counter_line_at_read_boundaries() {
   local starts lead text value after at
@@ -108,6 +109,7 @@ counter_line_at_read_boundaries() {
 131052|\n|#define BuildCount -5\n|-4|#define BuildCount -4\n
 131052|\n|#define BuildCount 0x1F\n#define BuildCount 3\n|4|#define BuildCount 0x1F\n#define BuildCount 4\n
 131072|\r|\n#define BuildCount 5\n|6|\n#define BuildCount 6\n
+131072|\n|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 8\n|9|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 9\n
 EOF
 }
 
