@@ -24,13 +24,11 @@ run() { OUT=$("$@" 2>&1) && RC=0 || RC=$?; }
 
 # build <dir> [target]
 build() {
-  if [ "$SYSTEM" = Meson ]; then
-    run ninja -C "$1" ${2:+"$2"}
-  elif [ "$SYSTEM" = make ]; then
-    run make -C "$1" TALLIER="$PREFIX/bin/tallier" ${2:+"$2"}
-  else
-    run cmake --build "$1" --config "$CONFIG" ${2:+--target "$2"}
-  fi
+  case $SYSTEM in
+    Meson) run ninja -C "$1" ${2:+"$2"} ;;
+    make) run make -C "$1" TALLIER="$PREFIX/bin/tallier" ${2:+"$2"} ;;
+    *) run cmake --build "$1" --config "$CONFIG" ${2:+--target "$2"} ;;
+  esac
 }
 
 # Five builds with a clean after the third: each prints the next number, compiles it into
@@ -61,14 +59,13 @@ run cmake --install "$1" --config "$CONFIG" --prefix "$PREFIX"
 cp -r "$2/examples" "$SRC"
 
 if [ "$SYSTEM" != calls ]; then
-  if [ "$SYSTEM" = Meson ]; then
-    printf "[binaries]\ntallier = '%s'\n" "$PREFIX/bin/tallier" >"$SCRATCH/native.ini"
-    run meson setup "$BUILD" "$SRC" --native-file "$SCRATCH/native.ini"
-  elif [ "$SYSTEM" = make ]; then
-    BUILD=$SRC RC=0
-  else
-    run cmake -S "$SRC" -B "$BUILD" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" -DCMAKE_PREFIX_PATH="$PREFIX"
-  fi
+  case $SYSTEM in
+    Meson)
+      printf "[binaries]\ntallier = '%s'\n" "$PREFIX/bin/tallier" >"$SCRATCH/native.ini"
+      run meson setup "$BUILD" "$SRC" --native-file "$SCRATCH/native.ini" ;;
+    make) BUILD=$SRC RC=0 ;;
+    *) run cmake -S "$SRC" -B "$BUILD" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" -DCMAKE_PREFIX_PATH="$PREFIX" ;;
+  esac
   [ "$RC" -eq 0 ] || fail "configure: $OUT"
   check_builds
   # A counter that cannot be advanced (one that would still compile) stops the build with
