@@ -117,15 +117,17 @@ counter_line_at_read_boundaries() {
 EOF
 }
 
-# Runs at once take turns: each prints its own value and succeeds; Version.h and Version.hpp,
-# which share their copy's and backup's names, each get their own text back; and a reader
-# meanwhile only ever finds a whole header (on Windows the header steps aside an instant).
+# Runs at once, and runs that arrive while others replace the header, take turns: each
+# prints its own value and succeeds; Version.h and Version.hpp, which share their copy's and
+# backup's names, each get their own text back; and a reader meanwhile only ever finds a
+# whole header (on Windows the header steps aside an instant).
 parallel_runs_take_turns() {
   local n=6 i header seen=0 known
   mkdir out snaps
   header_text 100 >Version.h
   header_text 500 >Version.hpp
   for i in $(seq $n); do
+    [ $((i % 2)) = 0 ] || sleep 0.01
     for header in Version.h Version.hpp; do
       (${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" $header >"out/$header$i" 2>&1
         echo "rc=$?" >>"out/$header$i") &
