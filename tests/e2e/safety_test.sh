@@ -61,6 +61,7 @@ faults_are_reported() {
 -e inject=rename,renameat,renameat2:error=EIO:when=2|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h
 -e inject=rename,renameat,renameat2:error=EIO:when=2+|1|Error Tallier Can't rename: Version.h to Version.bak|new|stale|Version.bak Version.h Version~h
 -P @ -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new|old|Version.bak Version.h
+-P @ -e inject=fsync:error=EINVAL|0|Upcount: BuildCount = 42|new|old|Version.bak Version.h
 EOF
 }
 
