@@ -150,17 +150,12 @@ parallel_runs_take_turns() {
 # A build that cannot see the new value has not been told of success; a run that found
 # nothing keeps its own status.
 unwritable_standard_output_fails_the_run() {
-  local text status
-  while IFS='|' read -r text status; do
-    printf "$text" >Version.h
-    WRAP=(bash -c 'exec "$@" >/dev/full' -)
-    run
-    WRAP=()
-    check "exit status for $text" "$RC" "$status"
-  done <<'EOF'
-#define BuildCount 1\n|1
-#define Other 1\n|2
-EOF
+  local line
+  for line in 'BuildCount 1:1' 'Other 1:2'; do
+    printf '#define %s\n' "${line%:*}" >Version.h
+    WRAP=(bash -c 'exec "$@" >/dev/full' -) && run && WRAP=()
+    check "exit status for ${line%:*}" "$RC" "${line#*:}"
+  done
 }
 
 run_cases outcomes counter_line_at_read_boundaries parallel_runs_take_turns \

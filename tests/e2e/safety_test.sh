@@ -92,29 +92,20 @@ replacement_is_atomic_and_durable() {
   done
 }
 
-# Killed on entry to each step of the replacement: the header is whole, the one expected, and
-# a rerun cleans up.
-# injection | header after the kill
+# Killed on entry to each step of the replacement: the header is whole, the one expected
+# (injection/header after the kill), and a rerun cleans up.
 killed_at_each_step_leaves_a_whole_header() {
-  local injection expected
-  while IFS='|' read -r injection expected; do
+  local step injection
+  for step in unlink:when=1/old write:when=2/old copy_file_range/old fsync:when=1/old \
+    unlink:when=2/old link/old rename/old rename:when=2/new fsync:when=2/new; do
+    injection=${step%/*}
     rm -f Version.*
     make_header
     run_traced "-o /dev/null -e trace=all -e inject=$injection:signal=KILL" 2>/dev/null
     check "status when killed at $injection" "$RC" 137
-    check "header when killed at $injection" "$(which_text Version.h)" "$expected"
+    check "header when killed at $injection" "$(which_text Version.h)" "${step#*/}"
     expect_clean_rerun
-  done <<'EOF'
-unlink:when=1|old
-write:when=2|old
-copy_file_range|old
-fsync:when=1|old
-unlink:when=2|old
-link|old
-rename|old
-rename:when=2|new
-fsync:when=2|new
-EOF
+  done
 }
 
 # The new header keeps the permission bits and owner; a run by someone who may not give
