@@ -71,6 +71,7 @@ const Row kRows[] = {
     // only when the number starts right where the filler ends.
     {"#define BuildCount +5-3\n", kCounter, "#define BuildCount 6-3\n"},
     {"#define BuildCount \v5-3\n", kCounter, "#define BuildCount \v6-3\n"},
+    {"#define BuildCount\f\r7\n", kCounter, "#define BuildCount\f\r8\n"},
     // Where the name stands: anywhere after the directive, first occurrence only.
     {"#define OldBuildCount 3\n", kCounter, "#define OldBuildCount 4\n"},
     {"#define X 5 /* BuildCount 7 */\n", kCounter, "#define X 5 /* BuildCount 8 */\n"},
