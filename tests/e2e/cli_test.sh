@@ -114,6 +114,7 @@ counter_line_at_read_boundaries() {
 131052|\n|#define BuildCount 0x1F\n#define BuildCount 3\n|4|#define BuildCount 0x1F\n#define BuildCount 4\n
 131072|\r|\n#define BuildCount 5\n|6|\n#define BuildCount 6\n
 131072|\n|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 8\n|9|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 9\n
+131000|\n|#define X%300000s BuildCount 5 %300000s\n|6|#define X%300000s BuildCount 6 %300000s\n
 EOF
 }
 
