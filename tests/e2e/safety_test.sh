@@ -111,7 +111,7 @@ killed_at_each_step_leaves_a_whole_header() {
 # The new header keeps the permission bits and owner; a run by someone who may not give
 # the file away still keeps its group when that is one of theirs.
 mode_and_owner_are_kept() {
-  local mode as_other=(setpriv --reuid=1234 --regid=1234 --groups=5678)
+  local mode
   for mode in 640 444 2750; do
     header_text 1 >Version.h && chmod "$mode" Version.h
     run
@@ -124,9 +124,7 @@ mode_and_owner_are_kept() {
   check "owner" "$(stat -c %u:%g Version.h)" 4321:5678
   # A copy of the tool that the other user can reach, wherever the build tree is.
   cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" && chmod 777 .
-  WRAP=("${as_other[@]}")
-  TALLIER=$SCRATCH_ROOT/tallier run
-  WRAP=()
+  WRAP=(setpriv --reuid=1234 --regid=1234 --groups=5678) && TALLIER=$SCRATCH_ROOT/tallier run && WRAP=()
   expect 0 "Upcount: BuildCount = 4"
   check "owner and group after an unprivileged run" "$(stat -c %u:%g Version.h)" 1234:5678
 }
