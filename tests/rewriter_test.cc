@@ -83,6 +83,7 @@ const Row kRows[] = {
     {"#define BuildCount 41\n", kCounter, "#define BuildCount 42\n", 1, true},
     {"\xEF\xBB\xBF#define BuildCount 41\n", kPlain, ""},
     {"\xEF\xBB#define BuildCount 41\n", kPlain, "", 1, true},
+    {"\357\273efine BuildCount 41\n", kPlain, "", 1, true},
     {"\xEF\xBB\xBF\xEF\xBB\xBF#define BuildCount 41\n", kPlain, "", 1, true},
     {"#define BuildCount BuildCount 5\n", kPlain, ""},
     // Not a counter line.
