@@ -75,6 +75,12 @@ if [ "$SYSTEM" != calls ]; then
   [ "$RC" -ne 0 ] && grep -qx 'Error Tallier name:BuildCount number out of range' <<<"$OUT" ||
     fail "a build that could not advance the counter: status $RC: $OUT"
   check "counter after a failed build" "$(cat "$SRC/counter/Version.h")" "#define BuildCount 2147483647"
+  # Nor does make delete it when the recipe fails after the counter changed.
+  if [ "$SYSTEM" = make ]; then
+    printf '.DELETE_ON_ERROR:\n' >>"$SRC/Makefile"
+    run make -C "$SRC" TALLIER="sh -c 'touch \$\$0; exit 1'"
+    [ "$RC" -ne 0 ] && [ -f "$SRC/counter/Version.h" ] || fail "a failed recipe under .DELETE_ON_ERROR: $OUT"
+  fi
   # As tallier_build_counter() does, Meson's build refuses a counter beside a source.
   if [ "$SYSTEM" = Meson ]; then
     cp "$SRC/counter/Version.h" "$SRC/Version.h"
