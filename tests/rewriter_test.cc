@@ -106,10 +106,13 @@ const Row kRows[] = {
     {"#define BuildCount 1\n", kOutOfRange, "", INT32_MAX},
 };
 
+// Pieces of a few bytes, and 0 for the whole line.
+constexpr size_t kPieceSizes[] = {1, 2, 3, 7, 0};
+
 TEST(DefineLineRewriterTest, RewritesTheSameWhateverThePieces) {
   for (const Row& row : kRows) {
     const std::string expected = row.verdict == kPlain ? row.line : row.expected;
-    for (size_t size : {1, 2, 3, 7, 0}) {
+    for (const size_t size : kPieceSizes) {
       SCOPED_TRACE("line \"" + row.line + "\" in pieces of " + std::to_string(size));
       // The copy receives the new value's digits, so the text also checks the value.
       EXPECT_EQ(feed(row.line, row.name, row.increment, size, row.startsText),

@@ -59,6 +59,8 @@ Version.h BuildCount 18446744073709551617|#define BuildCount 1\n|1|Error Tallier
 |#define BuildCount 2147483647|2|Error Tallier name:BuildCount number out of range|Version.bak Version.h Version.new|
 |#define BuildCount 2147483647\n#define BuildCount 5\n|2|Error Tallier name:BuildCount number out of range|Version.bak Version.h Version.new|
 |#define BuildCount 0x1F\n#define BuildCount 3\n|0|Upcount: BuildCount = 4|Version.bak Version.h|#define BuildCount 0x1F\n#define BuildCount 4\n
+|#define BuildCount\n42\n|2|Error Tallier name:BuildCount or number not found|Version.bak Version.h Version.new|
+|#define BuildCount 1\r|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\r
 |// crlf\r\n#define BuildCount 1\r\n|0|Upcount: BuildCount = 2|Version.bak Version.h|// crlf\r\n#define BuildCount 2\r\n
 |// mixed\n#define BuildCount 1\r\nend|0|Upcount: BuildCount = 2|Version.bak Version.h|// mixed\n#define BuildCount 2\r\nend
 |#define BuildCount 1\r// cr\r\r\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\r// cr\r\r\n
@@ -72,6 +74,7 @@ Vęrsion/missing.h|-|1|@usage\n\nError Tallier Can't open: Vęrsion/missing.h fo
 café/missing.h|-|1|@usage\n\nError Tallier Can't open: caf\xe9/missing.h for reading|||$WINDOWS
 Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define BuildCount 2\n
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
+missing.new|-|1|Error Tallier Can't use: missing.new as header, its copy would take its name||
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
 |\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n
@@ -79,6 +82,7 @@ Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as hea
 |-|1|Error Tallier Can't use: Version.h as header, its copy would take its name|Version.h Version.new||printf 1 >Version.h && ln Version.h Version.new
 |-|1|Error Tallier Error reading: Version.h|Version.h Version.new||! $WINDOWS && mkdir Version.h
 |-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version.h||$WINDOWS && mkdir Version.h
+|-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version.h||! $WINDOWS && ln -s nowhere.h Version.h
 EOF
 }
 
@@ -90,7 +94,8 @@ rows() {
 
 # The header is read in 128 KiB pieces: a line that starts at, just before or just after the
 # edge of a piece is judged from its first byte, and only from it; a sign or a 0 that ends a
-# piece is looked at again with the next one, and so is a CR that may begin a CR LF.
+# piece is looked at again with the next one, and so is a CR that may begin a CR LF; a
+# UTF-8 signature counts only where the text starts, not where a read does.
 # where the counter's line starts | the byte before it | lines from there | new value | them after
 counter_line_at_read_boundaries() {
   local starts lead text value after at
@@ -108,6 +113,7 @@ counter_line_at_read_boundaries() {
 131052|\n|#define BuildCount -5\n|-4|#define BuildCount -4\n
 131052|\n|#define BuildCount 0x1F\n#define BuildCount 3\n|4|#define BuildCount 0x1F\n#define BuildCount 4\n
 131072|\r|\n#define BuildCount 5\n|6|\n#define BuildCount 6\n
+131072|\n|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 8\n|9|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 9\n
 EOF
 }
 
@@ -139,13 +145,20 @@ parallel_runs_take_turns() {
   header_text $((500 + n)) | as_written | cmp -s Version.hpp - || fail "Version.hpp is not at $((500 + n))"
 }
 
-# A build that cannot see the new value has not been told of success.
+# A build that cannot see the new value has not been told of success; a run that found
+# nothing keeps its own status.
 unwritable_standard_output_fails_the_run() {
-  printf '#define BuildCount 1\n' >Version.h
-  WRAP=(bash -c 'exec "$@" >/dev/full' -)
-  run
-  WRAP=()
-  check "exit status" "$RC" 1
+  local text status
+  while IFS='|' read -r text status; do
+    printf "$text" >Version.h
+    WRAP=(bash -c 'exec "$@" >/dev/full' -)
+    run
+    WRAP=()
+    check "exit status for $text" "$RC" "$status"
+  done <<'EOF'
+#define BuildCount 1\n|1
+#define Other 1\n|2
+EOF
 }
 
 run_cases outcomes counter_line_at_read_boundaries parallel_runs_take_turns \

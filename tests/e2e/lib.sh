@@ -26,14 +26,12 @@ run_cases() {
 }
 
 # Runs the tool behind the command in WRAP, if any, and stops it after a minute, so that a
-# run that hangs fails its case; sets OUT (standard output, with the CR that a Windows
-# console adds before each line feed taken out), ERR and RC.
+# run that hangs fails its case; sets OUT (standard output, byte for byte), ERR and RC.
 run() {
   OUT=$(timeout 60 ${WRAP[@]+"${WRAP[@]}"} ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" "$@" \
     2>"$SCRATCH_ROOT/stderr"; echo "rc=$?")
   RC=${OUT##*rc=}
   OUT=${OUT%rc=*}
-  OUT=${OUT//$'\r\n'/$'\n'}
   ERR=$(cat "$SCRATCH_ROOT/stderr")
 }
 
@@ -52,9 +50,12 @@ fail() { echo "FAIL [$CURRENT] $*"; FAILED=$((FAILED + 1)); return 1; }
 # check <what> <actual> <expected>
 check() { [ "$2" = "$3" ] || fail "$1: got $(printf %q "$2"), expected $(printf %q "$3")"; }
 
-# Checks the status and the whole output (the last line feed implied), and an empty stderr.
+# Checks the status and the whole output (the last line feed implied; on Windows each line
+# ends in CR LF), and an empty stderr.
 expect() {
-  check "exit status" "$RC" "$1" && check "output" "$OUT" "$2"$'\n' && check "stderr" "$ERR" ""
+  local output=$2$'\n'
+  $WINDOWS && output=${output//$'\n'/$'\r\n'}
+  check "exit status" "$RC" "$1" && check "output" "$OUT" "$output" && check "stderr" "$ERR" ""
 }
 
 # Checks the names in the current directory (one level, sorted).

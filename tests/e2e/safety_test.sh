@@ -160,6 +160,7 @@ ln -s $SCRATCH_ROOT/$CURRENT/real/Version.h Version.h|Version.h
 ln -s real/Version.h hop && ln -s hop Version.h|Version.h
 mkdir sub && ln -s ../real/Version.h sub/Version.h|sub/Version.h
 ln -s real inc|inc/Version.h
+mkdir sub && ln -s $SCRATCH_ROOT/$CURRENT/real/Version.h sub/Version.h|sub/Version.h
 ln -s ../kept real/Version.new && echo keep >kept|real/Version.h
 EOF
   check "file behind a leftover copy" "$(cat kept)" keep

@@ -1,9 +1,10 @@
-# Installs Tallier to a scratch prefix and builds a copy of examples/ with one build system:
-# each build must print the next number and compile that same number into the program, and
-# a clean must lose nothing. With "calls" instead of a build system: Tallier built inside the
-# consuming project, and tallier_build_counter() called the right and the wrong way.
+# Installs Tallier to a scratch prefix, off PATH, and builds a copy of examples/ with one
+# build system (CMake's generators, Meson, or make with its own Makefile): each build must
+# print the next number and compile that same number into the program, and a clean must lose
+# nothing. With "calls" instead of a build system: Tallier built inside the consuming
+# project, and tallier_build_counter() called the right and the wrong way.
 # Usage: bash consumer_test.sh <Tallier's build directory> <Tallier's source directory> <config>
-#   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | calls>
+#   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | make | calls>
 # Exits with 77, counted as skipped, when the build system is not installed.
 set -u
 SYSTEM=$4 CONFIG=$3
@@ -12,7 +13,7 @@ trap 'rm -rf "$SCRATCH"' EXIT
 SRC=$SCRATCH/src BUILD=$SCRATCH/build PREFIX=$SCRATCH/prefix
 FAILED=0 index=0
 
-for tool in $(case $SYSTEM in Ninja*) echo ninja ;; Meson) echo meson ninja ;; esac); do
+for tool in $(case $SYSTEM in Unix* | make) echo make ;; Ninja*) echo ninja ;; Meson) echo meson ninja ;; esac); do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }
 done
 
@@ -23,11 +24,11 @@ run() { OUT=$("$@" 2>&1) && RC=0 || RC=$?; }
 
 # build <dir> [target]
 build() {
-  if [ "$SYSTEM" = Meson ]; then
-    run ninja -C "$1" ${2:+"$2"}
-  else
-    run cmake --build "$1" --config "$CONFIG" ${2:+--target "$2"}
-  fi
+  case $SYSTEM in
+    Meson) run ninja -C "$1" ${2:+"$2"} ;;
+    make) run make -C "$1" TALLIER="$PREFIX/bin/tallier" ${2:+"$2"} ;;
+    *) run cmake --build "$1" --config "$CONFIG" ${2:+--target "$2"} ;;
+  esac
 }
 
 # Five builds with a clean after the third: each prints the next number, compiles it into
@@ -48,22 +49,23 @@ check_builds() {
     program=$(find "$BUILD" -name example -type f -perm -u+x)
     check "build $step printed, then ran" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT"); $("$program")" \
       "$step; Build $step"
-    [ -z "$stamp" ] || check "main.o after build $step" "$(stat -c %y "$(find "$BUILD" -name main.cpp.o)")" "$stamp"
-    stamp=$(stat -c %y "$(find "$BUILD" -name main.cpp.o)")
+    [ -z "$stamp" ] || check "main.o after build $step" "$(stat -c %y "$(find "$BUILD" -name 'main*.o')")" "$stamp"
+    stamp=$(stat -c %y "$(find "$BUILD" -name 'main*.o')")
   done
 }
 
 run cmake --install "$1" --config "$CONFIG" --prefix "$PREFIX"
 [ "$RC" -eq 0 ] || { fail "install: $OUT"; exit 1; }
-export PATH=$PREFIX/bin:$PATH
 cp -r "$2/examples" "$SRC"
 
 if [ "$SYSTEM" != calls ]; then
-  if [ "$SYSTEM" = Meson ]; then
-    run meson setup "$BUILD" "$SRC"
-  else
-    run cmake -S "$SRC" -B "$BUILD" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" -DCMAKE_PREFIX_PATH="$PREFIX"
-  fi
+  case $SYSTEM in
+    Meson)
+      printf "[binaries]\ntallier = '%s'\n" "$PREFIX/bin/tallier" >"$SCRATCH/native.ini"
+      run meson setup "$BUILD" "$SRC" --native-file "$SCRATCH/native.ini" ;;
+    make) BUILD=$SRC RC=0 ;;
+    *) run cmake -S "$SRC" -B "$BUILD" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" -DCMAKE_PREFIX_PATH="$PREFIX" ;;
+  esac
   [ "$RC" -eq 0 ] || fail "configure: $OUT"
   check_builds
   # A counter that cannot be advanced (one that would still compile) stops the build with
@@ -73,6 +75,12 @@ if [ "$SYSTEM" != calls ]; then
   [ "$RC" -ne 0 ] && grep -qx 'Error Tallier name:BuildCount number out of range' <<<"$OUT" ||
     fail "a build that could not advance the counter: status $RC: $OUT"
   check "counter after a failed build" "$(cat "$SRC/counter/Version.h")" "#define BuildCount 2147483647"
+  # As tallier_build_counter() does, Meson's build refuses a counter beside a source.
+  if [ "$SYSTEM" = Meson ]; then
+    cp "$SRC/counter/Version.h" "$SRC/Version.h"
+    run meson setup "$SCRATCH/beside" "$SRC" --native-file "$SCRATCH/native.ini"
+    [ "$RC" -ne 0 ] && grep -q 'Version.h sits beside main.cpp' <<<"$OUT" || fail "a counter beside main.cpp: $OUT"
+  fi
   echo "$SYSTEM: $FAILED failed"
   exit $((FAILED > 0))
 fi
