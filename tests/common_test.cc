@@ -30,7 +30,7 @@ TEST(ParseIncrementTest, ReadsLikePercentDAndRefusesWhatDoesNotFit) {
     bool fits;
     int32_t expected;
     // clang-format off
-  } cases[] = {{"-1", true, -1}, {"+5", true, 5}, {" \t\n12x", true, 12}, {"x", true, 1},
+  } cases[] = {{"-1", true, -1}, {"+5", true, 5}, {" \t\n\v\f\r12x", true, 12}, {"x", true, 1},
       {"-", true, 1}, {"+-3", true, 1}, {"2147483647", true, INT32_MAX},
       {"-2147483648", true, INT32_MIN}, {"2147483648", false, 1}, {"-2147483649", false, 1},
       {"18446744073709551617", false, 1}};

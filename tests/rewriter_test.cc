@@ -53,8 +53,8 @@ struct Row {
   LineVerdict verdict;
   std::string expected;  // with kCounter: the line rewritten
   int32_t increment = 1;
-  std::string name = "BuildCount";
   bool startsText = false;
+  std::string name = "BuildCount";
 };
 
 const Row kRows[] = {
@@ -71,19 +71,19 @@ const Row kRows[] = {
     // only when the number starts right where the filler ends.
     {"#define BuildCount +5-3\n", kCounter, "#define BuildCount 6-3\n"},
     {"#define BuildCount \v5-3\n", kCounter, "#define BuildCount \v6-3\n"},
+    {"#define BuildCount\f\r7\n", kCounter, "#define BuildCount\f\r8\n"},
     // Where the name stands: anywhere after the directive, first occurrence only.
     {"#define OldBuildCount 3\n", kCounter, "#define OldBuildCount 4\n"},
     {"#define X 5 /* BuildCount 7 */\n", kCounter, "#define X 5 /* BuildCount 8 */\n"},
-    {"#define aaab 1\n", kCounter, "#define aaab 2\n", 1, "aab"},
-    {"#define 5\n", kCounter, "#define 6\n", 1, ""},
-    {"#define BuildCount 5\n", kPlain, "", 1, ""},
+    {"#define aaab 1\n", kCounter, "#define aaab 2\n", 1, false, "aab"},
+    {"#define 5\n", kCounter, "#define 6\n", 1, false, ""},
+    {"#define BuildCount 5\n", kPlain, "", 1, false, ""},
     // A UTF-8 signature counts only where the text starts, and only whole and once.
-    {"\xEF\xBB\xBF#define BuildCount 41\r\n", kCounter, "\xEF\xBB\xBF#define BuildCount 42\r\n", 1,
-     "BuildCount", true},
-    {"#define BuildCount 41\n", kCounter, "#define BuildCount 42\n", 1, "BuildCount", true},
+    {"\xEF\xBB\xBF#define BuildCount 9", kCounter, "\xEF\xBB\xBF#define BuildCount 10", 1, true},
+    {"#define BuildCount 41\n", kCounter, "#define BuildCount 42\n", 1, true},
     {"\xEF\xBB\xBF#define BuildCount 41\n", kPlain, ""},
-    {"\xEF\xBB#define BuildCount 41\n", kPlain, "", 1, "BuildCount", true},
-    {"\xEF\xBB\xBF\xEF\xBB\xBF#define BuildCount 41\n", kPlain, "", 1, "BuildCount", true},
+    {"\xEF\xBB#define BuildCount 41\n", kPlain, "", 1, true},
+    {"\xEF\xBB\xBF\xEF\xBB\xBF#define BuildCount 41\n", kPlain, "", 1, true},
     {"#define BuildCount BuildCount 5\n", kPlain, ""},
     // Not a counter line.
     {" #define BuildCount 5\n", kPlain, ""},

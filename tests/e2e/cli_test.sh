@@ -114,18 +114,21 @@ counter_line_at_read_boundaries() {
 131052|\n|#define BuildCount 0x1F\n#define BuildCount 3\n|4|#define BuildCount 0x1F\n#define BuildCount 4\n
 131072|\r|\n#define BuildCount 5\n|6|\n#define BuildCount 6\n
 131072|\n|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 8\n|9|\xef\xbb\xbf#define BuildCount 5\n#define BuildCount 9\n
+131000|\n|#define X%300000s BuildCount 5 %300000s\n|6|#define X%300000s BuildCount 6 %300000s\n
 EOF
 }
 
-# Runs at once take turns: each prints its own value and succeeds; Version.h and Version.hpp,
-# which share their copy's and backup's names, each get their own text back; and a reader
-# meanwhile only ever finds a whole header (on Windows the header steps aside an instant).
+# Runs at once, and runs that arrive while others replace the header, take turns: each
+# prints its own value and succeeds; Version.h and Version.hpp, which share their copy's and
+# backup's names, each get their own text back; and a reader meanwhile only ever finds a
+# whole header (on Windows the header steps aside an instant).
 parallel_runs_take_turns() {
   local n=6 i header seen=0 known
   mkdir out snaps
   header_text 100 >Version.h
   header_text 500 >Version.hpp
   for i in $(seq $n); do
+    [ $((i % 2)) = 0 ] || sleep 0.01
     for header in Version.h Version.hpp; do
       (${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" $header >"out/$header$i" 2>&1
         echo "rc=$?" >>"out/$header$i") &
@@ -148,17 +151,12 @@ parallel_runs_take_turns() {
 # A build that cannot see the new value has not been told of success; a run that found
 # nothing keeps its own status.
 unwritable_standard_output_fails_the_run() {
-  local text status
-  while IFS='|' read -r text status; do
-    printf "$text" >Version.h
-    WRAP=(bash -c 'exec "$@" >/dev/full' -)
-    run
-    WRAP=()
-    check "exit status for $text" "$RC" "$status"
-  done <<'EOF'
-#define BuildCount 1\n|1
-#define Other 1\n|2
-EOF
+  local line
+  for line in 'BuildCount 1:1' 'Other 1:2'; do
+    printf '#define %s\n' "${line%:*}" >Version.h
+    WRAP=(bash -c 'exec "$@" >/dev/full' -) && run && WRAP=()
+    check "exit status for ${line%:*}" "$RC" "${line#*:}"
+  done
 }
 
 run_cases outcomes counter_line_at_read_boundaries parallel_runs_take_turns \

@@ -61,6 +61,7 @@ faults_are_reported() {
 -e inject=rename,renameat,renameat2:error=EIO:when=2|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h
 -e inject=rename,renameat,renameat2:error=EIO:when=2+|1|Error Tallier Can't rename: Version.h to Version.bak|new|stale|Version.bak Version.h Version~h
 -P @ -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new|old|Version.bak Version.h
+-P @ -e inject=fsync:error=EINVAL|0|Upcount: BuildCount = 42|new|old|Version.bak Version.h
 EOF
 }
 
@@ -91,35 +92,26 @@ replacement_is_atomic_and_durable() {
   done
 }
 
-# Killed on entry to each step of the replacement: the header is whole, the one expected, and
-# a rerun cleans up.
-# injection | header after the kill
+# Killed on entry to each step of the replacement: the header is whole, the one expected
+# (injection/header after the kill), and a rerun cleans up.
 killed_at_each_step_leaves_a_whole_header() {
-  local injection expected
-  while IFS='|' read -r injection expected; do
+  local step injection
+  for step in unlink:when=1/old write:when=2/old copy_file_range/old fsync:when=1/old \
+    unlink:when=2/old link/old rename/old rename:when=2/new fsync:when=2/new; do
+    injection=${step%/*}
     rm -f Version.*
     make_header
     run_traced "-o /dev/null -e trace=all -e inject=$injection:signal=KILL" 2>/dev/null
     check "status when killed at $injection" "$RC" 137
-    check "header when killed at $injection" "$(which_text Version.h)" "$expected"
+    check "header when killed at $injection" "$(which_text Version.h)" "${step#*/}"
     expect_clean_rerun
-  done <<'EOF'
-unlink:when=1|old
-write:when=2|old
-copy_file_range|old
-fsync:when=1|old
-unlink:when=2|old
-link|old
-rename|old
-rename:when=2|new
-fsync:when=2|new
-EOF
+  done
 }
 
 # The new header keeps the permission bits and owner; a run by someone who may not give
 # the file away still keeps its group when that is one of theirs.
 mode_and_owner_are_kept() {
-  local mode as_other=(setpriv --reuid=1234 --regid=1234 --groups=5678)
+  local mode
   for mode in 640 444 2750; do
     header_text 1 >Version.h && chmod "$mode" Version.h
     run
@@ -132,9 +124,7 @@ mode_and_owner_are_kept() {
   check "owner" "$(stat -c %u:%g Version.h)" 4321:5678
   # A copy of the tool that the other user can reach, wherever the build tree is.
   cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" && chmod 777 .
-  WRAP=("${as_other[@]}")
-  TALLIER=$SCRATCH_ROOT/tallier run
-  WRAP=()
+  WRAP=(setpriv --reuid=1234 --regid=1234 --groups=5678) && TALLIER=$SCRATCH_ROOT/tallier run && WRAP=()
   expect 0 "Upcount: BuildCount = 4"
   check "owner and group after an unprivileged run" "$(stat -c %u:%g Version.h)" 1234:5678
 }

@@ -103,7 +103,7 @@ read_only_header() {
 drive_relative_path() {
   local letter drive
   for letter in m n o p q r s t u v w x y; do
-    [ -e "$WINEPREFIX/dosdevices/$letter:" ] || break
+    [ -e "${WINEPREFIX:=$HOME/.wine}/dosdevices/$letter:" ] || break
   done
   drive=$(mktemp -d "$([ -w /dev/shm ] && echo /dev/shm || echo "$SCRATCH_ROOT")/drive.XXXXXX")
   ln -s "$drive" "$WINEPREFIX/dosdevices/$letter:"
@@ -114,6 +114,20 @@ drive_relative_path() {
   rm -r "$WINEPREFIX/dosdevices/$letter:" "$drive"
 }
 
+# The copy is flushed before it takes the header's name, and the moves that give the header
+# and the backup their names wait for the disk: no file shows it, Wine's relay trace does.
+renames_wait_for_the_disk() {
+  local emulator=("${EMULATOR[@]}") relay=WINEDEBUG=-all,+relay
+  header Version.h && printf 'previous backup\n' >Version.bak
+  EMULATOR=(env $relay "${emulator[@]/#WINEDEBUG=*/$relay}") && run && EMULATOR=("${emulator[@]}")
+  check "status under the trace" "$RC" 0
+  check "flushes, then moves:flags into the header and the backup" "$(sed -nE \
+    's/.*KERNEL32\.(FlushFileBuffers|MoveFileExW)\((.*)\) ret=.*/\1,\2/p' "$SCRATCH_ROOT/stderr" |
+    sed -E 's/^Flush.*/flush/; s/[0-9a-f]+ L"[^"]*\\\\([^"\\]*)"/\1/g; s/^MoveFileExW,([^,]*),([^,]*),0*/\1>\2:/' |
+    grep -E '^flush|>Version\.(h|bak):' | uniq | sed '/Version.bak:/q' | paste -sd ' ')" \
+    "flush Version.new>Version.h:8 Version~h>Version.bak:9"
+}
+
 run_cases long_paths companions_that_are_the_header held_header_or_backup \
-  read_only_header drive_relative_path
+  read_only_header drive_relative_path renames_wait_for_the_disk
 finish

@@ -85,11 +85,15 @@ if [ "$SYSTEM" != calls ]; then
   exit $((FAILED > 0))
 fi
 
+# An include directory of the target's own, named before the counter, with a file named like
+# it: the build's copy must still be the one compiled.
+mkdir "$SRC/decoy" && printf '#define BuildCount -1\n' >"$SRC/decoy/Version.h"
+sed -i '/^tallier_build_counter/i target_include_directories(example PRIVATE decoy)' "$SRC/CMakeLists.txt"
 run cmake -S "$SRC" -B "$BUILD" -DTALLIER_SOURCE_DIR="$(cd "$2" && pwd)" -DCMAKE_BUILD_TYPE="$CONFIG"
 check_builds
 
 # The call | what configuring must report, or "ok <file> <line>" for a call whose two builds,
-# with a clean between them, must leave that line in the file.
+# with a clean and a new configure between them, must leave that line in the file.
 while IFS='|' read -r call expected; do
   project=$SCRATCH/call-$((++index))
   mkdir -p "$project/sub"
@@ -103,8 +107,8 @@ while IFS='|' read -r call expected; do
     continue
   fi
   read -r _ file line <<<"$expected"
-  for target in all clean all; do
-    build "$project/build" "$target"
+  for target in all clean configure all; do
+    [ $target = configure ] && run cmake "$project/build" || build "$project/build" "$target"
   done
   grep -qx "$line" "$project/$file" || fail "$call: $OUT; $file holds $(cat "$project/$file")"
 done <<'EOF'
