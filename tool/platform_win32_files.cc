@@ -1,6 +1,10 @@
 // Files on Windows: the run lock, the copy, removal and the renames that replace the header.
 #include <windows.h>
 
+#include <cstring>
+#include <vector>
+
+#include "common.h"
 #include "platform_win32.h"
 
 namespace tallier {
@@ -11,8 +15,12 @@ namespace {
 // it, the compiler among them. The run lock takes one byte far past the end of any header.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
-constexpr int kMissingHeaderAttempts = 20;
-constexpr DWORD kMissingHeaderPauseMs = 10;
+// How often a missing header is looked for again after a wait for the run that moved it.
+constexpr int kMissingHeaderLooks = 20;
+
+// How often a copy's name is taken again after it was found taken, by another run's copy or
+// a leftover that was removed meanwhile, before the name counts as one that cannot be had.
+constexpr int kFreshFileAttempts = 100;
 
 // Windows renames nothing over a file that is open, and runs on headers that share a backup's
 // name each look at it for an instant (is it my header? can it be replaced?): a rename over a
@@ -25,19 +33,6 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Another run's replacement leaves the header's name empty between its two renames (see
-// replaceKeepingOld): a missing header is looked for again a few times before the run gives up.
-HANDLE openHeader(const std::wstring& path) {
-  for (int attempt = 1;; ++attempt) {
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
-        attempt == kMissingHeaderAttempts)
-      return handle;
-    Sleep(kMissingHeaderPauseMs);
-  }
-}
-
 // Waits for the lock that runs take on the header, and on the copy's name (see createCopy).
 bool lockRun(HANDLE handle) {
   OVERLAPPED at = {};
@@ -45,12 +40,72 @@ bool lockRun(HANDLE handle) {
   return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
 }
 
+// A run replacing the header leaves its name empty between two moves (see
+// replaceKeepingOld): the header waits under its scratch name, still locked by that run until
+// it ends or dies. A missing header found there is waited for; still missing once the lock is
+// ours, it was left there by a run that died in between, and it takes its name back. Returns
+// false when the header is not there to be waited for.
+bool awaitMovedHeader(const std::wstring& name) {
+  const std::wstring aside = systemPath(scratchName(toUtf8(name.c_str())));
+  const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Not there: the run may have made its other moves meanwhile.
+  if (moved == INVALID_HANDLE_VALUE)
+    return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool locked = lockRun(moved);
+  if (locked && namesFile(aside, moved) &&
+      GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+    MoveFileExW(aside.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH);
+  CloseHandle(moved);
+  return locked;
+}
+
+HANDLE openHeader(const std::wstring& name) {
+  for (int look = 1;; ++look) {
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
+        look == kMissingHeaderLooks || !awaitMovedHeader(name))
+      return handle;
+  }
+}
+
+// A name of this process's own beside `path`, for a file on its way out.
+std::wstring asideName(const std::string& path) {
+  return systemPath(path + "." + std::to_string(GetCurrentProcessId()) + ".del~");
+}
+
+// Gives the file open under `handle` the name `to`, replacing a file or link there.
+bool renameOpenFile(HANDLE handle, const std::wstring& to) {
+  const size_t bytes = to.size() * sizeof(wchar_t);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+  auto* const info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(bytes);
+  std::memcpy(info->FileName, to.data(), bytes);
+  return SetFileInformationByHandle(handle, FileRenameInfo, info,
+                                    static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// A name that is taken yet opens nothing is a link that leads nowhere, which Wine lets no
+// call open or delete: a file of this run's own, deleted when closed, is renamed over it,
+// which replaces the link itself and never what it would lead to.
+bool clearDanglingName(const std::string& path) {
+  const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr,
+                                    CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (doomed == INVALID_HANDLE_VALUE)
+    return false;
+  const bool replaced = renameOpenFile(doomed, systemPath(path));
+  return CloseHandle(doomed) != 0 && replaced;
+}
+
 // Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
 // and Version.hpp) take the name in turns: a file found there is locked first, so that one
 // still in use by a live run is waited for, and removed once its run has ended or died.
 HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
   const std::wstring name = systemPath(path);
-  for (;;) {
+  for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
     const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                                        attributes, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
@@ -65,8 +120,11 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
     const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (found == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_NOT_FOUND)
+      // Or the file went between the two calls: then the next attempt creates it.
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+        clearDanglingName(path);
         continue;
+      }
       return INVALID_HANDLE_VALUE;
     }
     const bool removed = lockRun(found) && (!namesFile(name, found) || removeFile(path));
@@ -74,6 +132,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
     if (!removed)
       return INVALID_HANDLE_VALUE;
   }
+  return INVALID_HANDLE_VALUE;
 }
 
 bool moveOver(const std::wstring& from, const std::wstring& to) {
@@ -145,8 +204,9 @@ bool closeFile(File& file) {
 
 // A file that is open elsewhere keeps its name until the last handle on it is closed, even
 // once deleted, and the name could not be taken again. Moved aside first, under a name of
-// this process's own beside it, it frees the name at once. POSIX removes a read-only file
-// from a directory that may be written, and so does this.
+// this process's own beside it, it frees the name at once; opened to be deleted when that
+// handle closes, it goes even when the process dies before the close. POSIX removes a
+// read-only file from a directory that may be written, and so does this.
 bool removeFile(const std::string& path) {
   const std::wstring name = systemPath(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -159,11 +219,14 @@ bool removeFile(const std::string& path) {
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
       !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
     return false;
-  const std::wstring aside =
-      systemPath(path + "." + std::to_string(GetCurrentProcessId()) + ".del~");
-  if (MoveFileExW(name.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return DeleteFileW(aside.c_str()) != 0;
-  return DeleteFileW(name.c_str()) != 0;
+  const HANDLE doomed =
+      CreateFileW(name.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (doomed == INVALID_HANDLE_VALUE)
+    return false;
+  const bool aside = renameOpenFile(doomed, asideName(path));
+  return CloseHandle(doomed) != 0 &&
+         (aside || GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES);
 }
 
 // Windows gives no file the name of another while that one is open, and the header is open

@@ -23,6 +23,14 @@ bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFO
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// Where the file name starts: after the last separator, or after a drive's "D:".
+size_t fileNameStart(const std::string& path) {
+  const size_t separator = path.find_last_of("\\/");
+  if (separator != std::string::npos)
+    return separator + 1;
+  return path.size() >= 2 && path[1] == ':' ? 2 : 0;
+}
+
 }  // namespace
 
 // The \\?\ form of the full path: it reaches paths of any length, which the plain form does
@@ -53,11 +61,46 @@ bool namesFile(const std::wstring& path, HANDLE handle) {
          sameIdentity(opened, named);
 }
 
-// A symbolic link needs a privilege to create on Windows and headers are not reached
-// through one; resolving the path would only turn it into another spelling
-// (\\?\C:\...) that the companions and the messages would then carry.
+// Links are undone once the header is open, by headerName, which asks the system and not
+// the spelling.
 std::string resolveLinks(const std::string& path) {
   return path;
+}
+
+// The \\?\ and \\.\ prefixes say how a name is to be reached and are no part of it (their
+// dot is no name's): \\?\UNC\server\share is \\server\share.
+std::string withoutPrefix(const std::string& path) {
+  if (path.compare(0, 8, "\\\\?\\UNC\\") == 0)
+    return "\\\\" + path.substr(8);
+  if (path.compare(0, 4, "\\\\?\\") == 0 || path.compare(0, 4, "\\\\.\\") == 0)
+    return path.substr(4);
+  return path;
+}
+
+// The typed directory is kept when it is the file's own, so that messages name the companions
+// as the user named the header.
+std::string headerName(const std::string& path, const File& header) {
+  const HANDLE handle = handleOf(header);
+  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, kForm);
+  if (size == 0)
+    return path;
+  std::wstring own(size, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(handle, &own[0], size, kForm);
+  if (length == 0 || length >= size)
+    return path;
+  own.resize(length);
+  const std::string name = withoutPrefix(toUtf8(own.c_str()));
+  const std::string typed = withoutPrefix(path);
+  const size_t ownLeaf = name.rfind('\\') + 1;
+  const std::string typedDirectory = typed.substr(0, fileNameStart(typed));
+  // "dir\." names the directory itself, as "." and "D:." do where no directory was typed.
+  BY_HANDLE_FILE_INFORMATION typedDir, ownDir;
+  if (identityOf(systemPath(typedDirectory + "."), typedDir) &&
+      identityOf(systemPath(name.substr(0, ownLeaf) + "."), ownDir) &&
+      sameIdentity(typedDir, ownDir))
+    return typedDirectory + name.substr(ownLeaf);
+  return name;
 }
 
 bool namesOpenFile(const std::string& path, const File& file) {
