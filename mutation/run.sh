@@ -12,11 +12,11 @@
 #   KILLED    <name>  <file>  by: <failed ctest tests, e2e scripts with their failed cases>
 #   SURVIVED  <name>  <file>
 #   BUILD-FAIL / APPLY-FAIL <name> <file>
-# and a last line "N killed, M survived of K". A mutant that touches only
-# platform_win32.cc, or whose name starts with win32- (a fault that only Windows shows), is
-# built and tested in a Windows tree (ctest under Wine) when WINDOWS_TOOLCHAIN names a
-# toolchain file of the checkout (cmake/mingw-x86_64.cmake, say); without it, it is only
-# checked to compile with MinGW and counted SURVIVED (windows-only).
+# and a last line "N killed, M survived of K". A mutant that touches only one of the
+# Windows platform files (tool/platform_win32*), or whose name starts with win32- (a fault
+# that only Windows shows), is built and tested in a Windows tree (ctest under Wine) when
+# WINDOWS_TOOLCHAIN names a toolchain file of the checkout (cmake/mingw-x86_64.cmake, say);
+# without it, it is only checked to compile with MinGW and counted SURVIVED (windows-only).
 #
 # Environment: JOBS (build parallelism, default 2), MUTANT_TIMEOUT (seconds for one
 # mutant's ctest run, default 600), TEST_TIMEOUT (seconds per ctest test, default 180),
@@ -170,13 +170,13 @@ for patch in "${PATCHES[@]}"; do
   fi
   git_q apply "$patch"
   tree=build
-  if [ "$files" = tool/platform_win32.cc ] || [[ $name == win32-* ]]; then
+  if [[ $files == tool/platform_win32* && $files != *,* ]] || [[ $name == win32-* ]]; then
     tree=$WINDOWS_TREE
   fi
   if [ -z "$tree" ]; then
     note="windows-only: not built on Linux"
     if command -v i686-w64-mingw32-g++ >/dev/null; then
-      if i686-w64-mingw32-g++ -std=c++17 -fsyntax-only -I"$SRC/tool" "$SRC/tool/platform_win32.cc" \
+      if i686-w64-mingw32-g++ -std=c++17 -fsyntax-only -I"$SRC/tool" "$SRC"/tool/platform_win32_*.cc \
         >"$LOGS/$name.build.log" 2>&1; then
         note="$note; compiles with MinGW"
       else

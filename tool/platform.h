@@ -26,8 +26,14 @@ std::vector<std::string> programArguments(int argc, char** argv);
 /// Writes the driver's text to standard output and flushes it; false when that failed.
 bool writeOutput(const std::string& text);
 
-/// Follows symbolic links at the end of `path` to the file they lead to.
+/// Follows symbolic links at the end of `path` to the file they lead to (on Windows, where
+/// headerName does that once the file is open, `path` as it is).
 std::string resolveLinks(const std::string& path);
+
+/// The open header's own name, from which its companions' names are made: on POSIX `path`,
+/// whose links were followed before it was opened; on Windows the system's name for the file,
+/// free of short names, other cases, trailing dots and links, in the plain form of messages.
+std::string headerName(const std::string& path, const File& header);
 
 /// Opens the header for reading and waits for the lock that serialises runs on it. The lock
 /// lasts until the file is closed, and the system drops it when the process dies.

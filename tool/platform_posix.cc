@@ -155,6 +155,10 @@ std::string resolveLinks(const std::string& path) {
   return current;
 }
 
+std::string headerName(const std::string& path, const File&) {
+  return path;
+}
+
 bool openLockedHeader(const std::string& path, File& header) {
   for (;;) {
     const int d = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -150,10 +150,11 @@ std::string copyWouldTakeHeaderName(const RunSettings& settings) {
 }
 
 ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
-                   const std::string& copyPath, std::string& report) {
-  // The names differ but may still reach the header where the file system ignores case.
+                   std::string& report) {
+  const std::string copyPath = companionName(headerPath, "new");
+  // The names may differ and still reach the header where the file system ignores case.
   // Asked under the lock, while no other run can give the header's name to its copy.
-  if (namesOpenFile(copyPath, header)) {
+  if (copyPath == headerPath || namesOpenFile(copyPath, header)) {
     report += copyWouldTakeHeaderName(settings);
     return kFileError;
   }
@@ -216,8 +217,7 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
     return kFileError;
   }
   const std::string headerPath = resolveLinks(settings.headerPath);
-  const std::string copyPath = companionName(headerPath, "new");
-  if (copyPath == headerPath) {
+  if (companionName(headerPath, "new") == headerPath) {
     report += copyWouldTakeHeaderName(settings);
     return kFileError;
   }
@@ -227,7 +227,8 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
     report += "\nError Tallier Can't open: " + settings.headerPath + " for reading\n";
     return kFileError;
   }
-  const ExitStatus status = advance(settings, header, headerPath, copyPath, report);
+  // The companions and every rename go by the file's own name, however it was typed.
+  const ExitStatus status = advance(settings, header, headerName(headerPath, header), report);
   // Only read from, so closing cannot lose data; it also lets the next run in.
   closeFile(header);
   return status;

@@ -76,6 +76,8 @@ Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
 missing.new|-|1|Error Tallier Can't use: missing.new as header, its copy would take its name||
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
+|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|ln -s nowhere Version.new
+NUL.d/Version|#define BuildCount 1\n|1|Error Tallier Can't open: NUL.new for writing|NUL.bak NUL.d||$WINDOWS
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
 |\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n
 |// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 5\n|0|Upcount: BuildCount = 6|Version.bak Version.h|// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 6\n

@@ -40,7 +40,7 @@ companions_that_are_the_header() {
     expect_files "$after"
     expect_written "$after" "#define BuildCount $value\n"
   done <<'EOF'
-Version.BAK|Version.bak|0 Upcount: BuildCount = 42|Version.BAK|42
+Version.BAK|Version.bak|0 Upcount: BuildCount = 42|Version.bak|42
 Version.bak |Version.bak|0 Upcount: BuildCount = 42|Version.bak|42
 Version.NEW|Version.new|1 Error Tallier Can't use: Version.NEW as header, its copy would take its name|Version.new|41
 Version.new |Version.new|1 Error Tallier Can't use: Version.new  as header, its copy would take its name|Version.new|41
@@ -83,6 +83,54 @@ Version.h|Error Tallier Can't rename: Version.new to Version.h
 Version.bak|Error Tallier Can't rename: Version.h to Version.bak
 directory|Error Tallier Can't rename: Version.h to Version.bak
 EOF
+}
+
+# Any spelling of the header reaches the file itself: it is advanced under its own name, with
+# companions named after that name and beside it, and links stay links (marked @).
+# setup, which sets the header as typed | the files after | the file advanced
+spellings_reach_the_file() {
+  # A path with no dot before the file name, where the companions would take their names.
+  local setup files advanced typed long nodot=/tmp/tallier$$
+  long=$(printf 'v%.0s' $(seq 250))
+  while IFS='|' read -r setup files advanced; do
+    rm -rf ./*
+    eval "$setup"
+    run "$typed"
+    expect 0 "Upcount: BuildCount = 42" || echo "  with $setup"
+    check "files with $setup" "$(find . -mindepth 1 \( -type l -printf '%P@\n' -o -printf '%P\n' \) |
+      sort | paste -sd ' ')" "$(eval echo "$files")"
+    expect_written "$(eval echo "$advanced")" '#define BuildCount 42\n'
+  done <<'EOF'
+header LongVersionHeader.h; typed=$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --short LongVersionHeader.h) typed=${typed%$'\r'}|LongVersionHeader.bak LongVersionHeader.h|LongVersionHeader.h
+header Version.h; typed=VERSION.H|Version.bak Version.h|Version.h
+header Version.h; typed=version.h.|Version.bak Version.h|Version.h
+header Version.h; typed='Version.h. .'|Version.bak Version.h|Version.h
+mkdir real && header real/Version.h && ln -s real/Version.h Version.h; typed=Version.h|Version.h@ real real/Version.bak real/Version.h|real/Version.h
+mkdir dir && header dir/Version && ln -sfn "$PWD" "$nodot"; typed="\\\\.\\Z:${nodot//\//\\}\\dir\\Version"|dir dir/Version dir/Versionbak|dir/Version
+header $long.h; typed=$long.h|$long.bak $long.h|$long.h
+EOF
+  rm -f "$nodot"
+}
+
+# A run that finds the header moved aside by another, which holds its lock there (a slow run
+# between its two moves), waits for it; when that run ends without putting the header back (it
+# died there), the header takes its name back. Either way the run then advances it.
+header_moved_aside_by_another_run() {
+  local how
+  for how in back gone; do
+    rm -rf ./*
+    header Version.h
+    rm -f "$SCRATCH_ROOT/release" && mkfifo "$SCRATCH_ROOT/release"
+    ${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" Version.h Version~h ${how/back/} \
+      <"$SCRATCH_ROOT/release" >"$SCRATCH_ROOT/held" &
+    exec 3>"$SCRATCH_ROOT/release"
+    while ! grep -q held "$SCRATCH_ROOT/held" && kill -0 $! 2>/dev/null; do sleep 0.1; done
+    (sleep 1 && exec 3>&-) &
+    exec 3>&-
+    run
+    wait
+    expect_advanced . || echo "  when the other run puts it $how"
+  done
 }
 
 # A read-only header is advanced; the new header and the backup stay read-only, and the next
@@ -129,5 +177,6 @@ renames_wait_for_the_disk() {
 }
 
 run_cases long_paths companions_that_are_the_header held_header_or_backup \
-  read_only_header drive_relative_path renames_wait_for_the_disk
+  read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
+  header_moved_aside_by_another_run
 finish

@@ -1,0 +1,306 @@
+// Files on Windows: the run lock, the copy, removal and the renames that replace the header.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common.h"
+#include "platform_win32.h"
+
+namespace tallier {
+
+namespace {
+
+// Windows locks are mandatory: a lock on the header's text would stop every other reader of
+// it, the compiler among them. The run lock takes one byte far past the end of any header.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+// How often a missing header is looked for again after a wait for the run that moved it.
+constexpr int kMissingHeaderLooks = 20;
+
+// How often a copy's name is taken again after it was found taken, by another run's copy or
+// a leftover that was removed meanwhile, before the name counts as one that cannot be had.
+constexpr int kFreshFileAttempts = 100;
+
+// Windows renames nothing over a file that is open, and runs on headers that share a backup's
+// name each look at it for an instant (is it my header? can it be replaced?): a rename over a
+// busy name is tried again for a while before it counts as failed.
+constexpr int kBusyTargetAttempts = 50;
+constexpr DWORD kBusyTargetPauseMs = 10;
+
+// Only the attributes that say how a file may be used; the system keeps the others.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Waits for the lock that runs take on the header, and on the copy's name (see createCopy).
+bool lockRun(HANDLE handle) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+// A run replacing the header leaves its name empty between two moves (see
+// replaceKeepingOld): the header waits under its scratch name, still locked by that run until
+// it ends or dies. A missing header found there is waited for; still missing once the lock is
+// ours, it was left there by a run that died in between, and it takes its name back. Returns
+// false when the header is not there to be waited for.
+bool awaitMovedHeader(const std::wstring& name) {
+  const std::wstring aside = systemPath(scratchName(toUtf8(name.c_str())));
+  const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Not there: the run may have made its other moves meanwhile.
+  if (moved == INVALID_HANDLE_VALUE)
+    return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool locked = lockRun(moved);
+  if (locked && namesFile(aside, moved) &&
+      GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+    MoveFileExW(aside.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH);
+  CloseHandle(moved);
+  return locked;
+}
+
+HANDLE openHeader(const std::wstring& name) {
+  for (int look = 1;; ++look) {
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
+        look == kMissingHeaderLooks || !awaitMovedHeader(name))
+      return handle;
+  }
+}
+
+// A name of this process's own beside `path`, for a file on its way out.
+std::wstring asideName(const std::string& path) {
+  return systemPath(path + "." + std::to_string(GetCurrentProcessId()) + ".del~");
+}
+
+// Gives the file open under `handle` the name `to`, replacing a file or link there.
+bool renameOpenFile(HANDLE handle, const std::wstring& to) {
+  const size_t bytes = to.size() * sizeof(wchar_t);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+  auto* const info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(bytes);
+  std::memcpy(info->FileName, to.data(), bytes);
+  return SetFileInformationByHandle(handle, FileRenameInfo, info,
+                                    static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// A name that is taken yet opens nothing is a link that leads nowhere, which Wine lets no
+// call open or delete: a file of this run's own, deleted when closed, is renamed over it,
+// which replaces the link itself and never what it would lead to.
+bool clearDanglingName(const std::string& path) {
+  const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr,
+                                    CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (doomed == INVALID_HANDLE_VALUE)
+    return false;
+  const bool replaced = renameOpenFile(doomed, systemPath(path));
+  return CloseHandle(doomed) != 0 && replaced;
+}
+
+// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
+// and Version.hpp) take the name in turns: a file found there is locked first, so that one
+// still in use by a live run is waited for, and removed once its run has ended or died.
+HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
+  const std::wstring name = systemPath(path);
+  for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
+    const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                       attributes, nullptr);
+    if (created != INVALID_HANDLE_VALUE) {
+      // Another run may have locked it first, taken it for a leftover and removed it.
+      if (lockRun(created) && namesFile(name, created))
+        return created;
+      CloseHandle(created);
+      continue;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS)
+      return INVALID_HANDLE_VALUE;
+    const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (found == INVALID_HANDLE_VALUE) {
+      // Or the file went between the two calls: then the next attempt creates it.
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+        clearDanglingName(path);
+        continue;
+      }
+      return INVALID_HANDLE_VALUE;
+    }
+    const bool removed = lockRun(found) && (!namesFile(name, found) || removeFile(path));
+    CloseHandle(found);
+    if (!removed)
+      return INVALID_HANDLE_VALUE;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool moveOver(const std::wstring& from, const std::wstring& to) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        attempt == kBusyTargetAttempts)
+      return false;
+    Sleep(kBusyTargetPauseMs);
+  }
+}
+
+}  // namespace
+
+bool openLockedHeader(const std::string& path, File& header) {
+  const std::wstring name = systemPath(path);
+  for (;;) {
+    const HANDLE handle = openHeader(name);
+    if (handle == INVALID_HANDLE_VALUE)
+      return false;
+    const bool locked = lockRun(handle);
+    // The run before us may have replaced the header while we waited: the lock we hold is
+    // then on its old file, and the current one must be opened and locked again.
+    if (locked && namesFile(name, handle)) {
+      header.handle = reinterpret_cast<intptr_t>(handle);
+      header.heldCarriageReturn = false;
+      return true;
+    }
+    CloseHandle(handle);
+    if (!locked)
+      return false;
+  }
+}
+
+// A file created read-only still gives a handle that writes. Its access rules are the
+// directory's, as the header's usually are.
+bool createCopy(const std::string& path, const File& header, File& copy) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handleOf(header), &info))
+    return false;
+  const DWORD attributes = info.dwFileAttributes & kKeptAttributes;
+  const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  // The copy's handle is closed before the rename; a second one holds the name's lock until
+  // the process ends, past the rename.
+  HANDLE keeper = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(handle);
+    return false;
+  }
+  copy.handle = reinterpret_cast<intptr_t>(handle);
+  return true;
+}
+
+bool syncFile(File& file) {
+  return FlushFileBuffers(handleOf(file)) != 0;
+}
+
+bool closeFile(File& file) {
+  const bool closed = CloseHandle(handleOf(file)) != 0;
+  file.handle = -1;
+  file.heldCarriageReturn = false;
+  return closed;
+}
+
+// A file that is open elsewhere keeps its name until the last handle on it is closed, even
+// once deleted, and the name could not be taken again. Moved aside first, under a name of
+// this process's own beside it, it frees the name at once; opened to be deleted when that
+// handle closes, it goes even when the process dies before the close. POSIX removes a
+// read-only file from a directory that may be written, and so does this.
+bool removeFile(const std::string& path) {
+  const std::wstring name = systemPath(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return false;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return false;
+  const HANDLE doomed =
+      CreateFileW(name.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (doomed == INVALID_HANDLE_VALUE)
+    return false;
+  const bool aside = renameOpenFile(doomed, asideName(path));
+  return CloseHandle(doomed) != 0 &&
+         (aside || GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+// Windows gives no file the name of another while that one is open, and the header is open
+// here for the run lock (and in every run waiting for it, and maybe in a compiler). It may be
+// renamed though, read-only or not, as long as every handle on it shares deletion: the
+// header moves aside to `old` for an instant and the copy takes its free name.
+Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {
+  const std::wstring header = systemPath(to);
+  const std::wstring aside = systemPath(old);
+  if (!MoveFileExW(header.c_str(), aside.c_str(), 0))
+    return Replaced::kNot;
+  if (MoveFileExW(systemPath(from).c_str(), header.c_str(), MOVEFILE_WRITE_THROUGH))
+    return Replaced::kKeepingOld;
+  // Should the header not go back, it is at least not lost: it is under `old`.
+  MoveFileExW(aside.c_str(), header.c_str(), 0);
+  return Replaced::kNot;
+}
+
+// The new header, no longer open here, returns to `from` for the previous one to take its
+// name again; then it goes, as on POSIX, where one rename over it undoes the replacement.
+bool restoreOld(const std::string& old, const std::string& to, const std::string& from) {
+  const std::wstring header = systemPath(to);
+  const std::wstring copy = systemPath(from);
+  if (!MoveFileExW(header.c_str(), copy.c_str(), 0))
+    return false;
+  if (!MoveFileExW(systemPath(old).c_str(), header.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    MoveFileExW(copy.c_str(), header.c_str(), 0);
+    return false;
+  }
+  removeFile(from);
+  return true;
+}
+
+// A file that any handle holds without delete sharing cannot be renamed over, and opening
+// it for deletion is refused for the same reason; a directory is not opened at all. The
+// handle is let go at once, since no file is replaced while open.
+bool nameCanBeTaken(const std::string& path) {
+  const std::wstring name = systemPath(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return false;
+  const HANDLE handle =
+      CreateFileW(name.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  CloseHandle(handle);
+  return true;
+}
+
+// Windows replaces no read-only file, and a backup is read-only when its header was.
+bool replaceFile(const std::string& from, const std::string& to) {
+  const std::wstring target = systemPath(to);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+                            FILE_ATTRIBUTE_READONLY;
+  if (readOnly && !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return false;
+  if (moveOver(systemPath(from), target))
+    return true;
+  if (readOnly)
+    SetFileAttributesW(target.c_str(), attributes);
+  return false;
+}
+
+// Windows lets no unprivileged process flush a directory: the copy was flushed before it
+// took the name, with a rename that waits for the disk, and the rename itself is as
+// durable as the file system's journal makes it.
+bool syncDirectories(const std::string&, const std::string&) {
+  return true;
+}
+
+}  // namespace tallier
