@@ -40,7 +40,7 @@ companions_that_are_the_header() {
     expect_files "$after"
     expect_written "$after" "#define BuildCount $value\n"
   done <<'EOF'
-Version.BAK|Version.bak|0 Upcount: BuildCount = 42|Version.bak|42
+version.BAK|Version.BAK|0 Upcount: BuildCount = 42|Version.BAK|42
 Version.bak |Version.bak|0 Upcount: BuildCount = 42|Version.bak|42
 Version.NEW|Version.new|1 Error Tallier Can't use: Version.NEW as header, its copy would take its name|Version.new|41
 Version.new |Version.new|1 Error Tallier Can't use: Version.new  as header, its copy would take its name|Version.new|41
