@@ -95,14 +95,22 @@ function(tallier_build_counter target)
   if(CMAKE_GENERATOR MATCHES "Visual Studio")
     set_property(TARGET "${target}" PROPERTY VS_GLOBAL_DisableFastUpToDateCheck true)
   endif()
-  # Sources may still be added to the target after this call.
+  # Sources and include directories may still be added to the target after this call.
   cmake_language(EVAL CODE
-    "cmake_language(DEFER CALL _tallier_check_no_header_beside [[${target}]] [[${header_name}]])")
+    "cmake_language(DEFER CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])")
 endfunction()
 
-# Fails when a file named like the counter's header sits beside a source of <target>: an
-# #include of that name there finds it before any include directory, hence before the copy.
-function(_tallier_check_no_header_beside target header_name)
+# Fails where an #include of the counter's file name could find another file than the copy
+# that the build makes, or the counter itself, which a build with Ninja may compile before it
+# sees the new value: a file so named beside a source of <target>, a source or header beside
+# the counter (its own includes look there first), or the counter's directory before the copy's
+# among <target>'s include directories.
+function(_tallier_check_copy_wins target header copy_dir)
+  cmake_path(GET header FILENAME header_name)
+  cmake_path(GET header PARENT_PATH counter_dir)
+  string(CONCAT advice "and compile a number the build did not print. Keep the counter in a "
+    "directory of its own, without sources or other headers, and name it, for example "
+    "tallier_build_counter(${target} HEADER counter/${header_name}).")
   get_property(sources TARGET "${target}" PROPERTY SOURCES)
   get_target_property(source_dir "${target}" SOURCE_DIR)
   foreach(source IN LISTS sources)
@@ -115,10 +123,36 @@ function(_tallier_check_no_header_beside target header_name)
       message(FATAL_ERROR
         "tallier_build_counter: ${beside} sits beside ${source}, a source of ${target}; "
         "an #include \"${header_name}\" there would find it instead of the copy of the "
-        "counter that the build makes, and compile a number the build did not print. Keep "
-        "the counter in a directory without sources and name it, for example "
-        "tallier_build_counter(${target} HEADER counter/${header_name}), or give one of "
-        "the two headers another name.")
+        "counter that the build makes, ${advice} Or give one of the two headers another name.")
+    endif()
+  endforeach()
+  file(GLOB neighbours LIST_DIRECTORIES false RELATIVE "${counter_dir}" "${counter_dir}/*.[ch]"
+    "${counter_dir}/*.[ch][ch]" "${counter_dir}/*.[ch]pp" "${counter_dir}/*.[ch]xx"
+    "${counter_dir}/*.inl" "${counter_dir}/*.ipp" "${counter_dir}/*.tcc")
+  list(REMOVE_ITEM neighbours "${header_name}")
+  if(neighbours)
+    list(GET neighbours 0 neighbour)
+    message(FATAL_ERROR
+      "tallier_build_counter: ${counter_dir} holds ${neighbour} beside the counter "
+      "${header_name}; an #include \"${header_name}\" there would find the counter itself "
+      "instead of the copy that the build makes, ${advice}")
+  endif()
+  get_target_property(include_dirs "${target}" INCLUDE_DIRECTORIES)
+  foreach(dir IN LISTS include_dirs)
+    if(dir STREQUAL copy_dir)
+      break()
+    endif()
+    if(dir MATCHES [[\$<]])
+      continue()
+    endif()
+    cmake_path(ABSOLUTE_PATH dir BASE_DIRECTORY "${source_dir}" NORMALIZE)
+    string(REGEX REPLACE "(.)/$" "\\1" dir "${dir}")
+    if(dir STREQUAL counter_dir)
+      message(FATAL_ERROR
+        "tallier_build_counter: ${counter_dir}, where the counter is kept, comes before the "
+        "copy of the counter among the include directories of ${target}; an #include "
+        "\"${header_name}\" would find the counter itself instead of the copy, ${advice} "
+        "Or add that directory without BEFORE.")
     endif()
   endforeach()
 endfunction()

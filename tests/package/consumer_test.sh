@@ -123,6 +123,8 @@ tallier_build_counter(app HEADER sub/Counter.h MACRO Patch INCREMENT -2)|ok sub/
 tallier_build_counter(app HEADER sub/Counter.h INCREMENT 7x)|INCREMENT must be an integer
 tallier_build_counter(app HEADER sub/Counter.h);add_custom_target(other);tallier_build_counter(other HEADER ${CMAKE_CURRENT_SOURCE_DIR}/sub/../sub/Counter.h)|already advanced for app
 tallier_build_counter(app);set_property(TARGET app PROPERTY SOURCES main.cpp)|Version.h sits beside
+file(WRITE ${CMAKE_CURRENT_SOURCE_DIR}/sub/info.h "");tallier_build_counter(app HEADER sub/Counter.h)|holds info.h beside the counter
+enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h);include_directories(BEFORE sub)|comes before the copy
 EOF
 
 echo "calls: $FAILED failed"
