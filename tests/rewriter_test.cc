@@ -101,6 +101,7 @@ const Row kRows[] = {
     {"#define BuildCount -2147483647\n", kCounter, "#define BuildCount -2147483648\n", -1},
     {"#define BuildCount 2147483647\n", kOutOfRange, ""},
     {"#define BuildCount -2147483648\n", kOutOfRange, "", -1},
+    {"#define BuildCount -2147483649\n", kOutOfRange, ""},
     {"#define BuildCount 2147483649\n", kOutOfRange, "", -2},
     {"#define BuildCount 4294967297\n", kOutOfRange, ""},
     {"#define BuildCount 18446744073709551617\n", kOutOfRange, ""},

@@ -147,7 +147,10 @@ drive_relative_path() {
   done
   drive=$(mktemp -d "$([ -w /dev/shm ] && echo /dev/shm || echo "$SCRATCH_ROOT")/drive.XXXXXX")
   ln -s "$drive" "$WINEPREFIX/dosdevices/$letter:"
-  header "$drive/Version.h"
+  header "$drive/Version.h" && mkdir "$drive/Version.new"
+  run "$letter:Version.h"
+  expect 1 "Error Tallier Can't open: $letter:Version.new for writing"
+  rmdir "$drive/Version.new"
   run "$letter:Version.h"
   expect_advanced "$drive"
   expect_files
