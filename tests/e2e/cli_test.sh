@@ -44,7 +44,6 @@ outcomes() {
   done <<'EOF'
 |// header\n#define BuildCount 41\n|0|Upcount: BuildCount = 42|Version.bak Version.h|// header\n#define BuildCount 42\n
 '/?'|-|1|@usage||
-'\\?\C:\inc\Version.h'|-|1|@usage||
 Version.h 'Count?' '2?'|#define Count? 1\n|0|Upcount: Count? = 3|Version.bak Version.h|#define Count? 3\n
 missing.h|-|1|@usage\n\nError Tallier Can't open: missing.h for reading||
 Version.h Count|#define Count 1\n#define BuildCount 1\n|0|Upcount: Count = 2|Version.bak Version.h|#define Count 2\n#define BuildCount 1\n

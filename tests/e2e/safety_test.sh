@@ -6,8 +6,7 @@ require strace
 
 # Version.h at 41, beside a stale copy and backup; its text now and after one run kept aside.
 make_header() {
-  header_text 41 >Version.h
-  header_text 41 >"$SCRATCH_ROOT/old"
+  header_text 41 | tee Version.h >"$SCRATCH_ROOT/old"
   header_text 42 >"$SCRATCH_ROOT/new"
   printf 'partial cop' >Version.new
   printf 'stale\n' >Version.bak
@@ -131,7 +130,7 @@ mode_and_owner_are_kept() {
 
 # A header reached through links: each link stays, the file at the end is advanced, and its
 # companions are made beside it; a leftover copy that is a link is replaced, never written
-# through. Links to make | header argument
+# through; a backup that is a link to the header itself (hard or symbolic) is its own name. Links to make | header argument
 symbolic_links_are_kept() {
   local links target before
   while IFS='|' read -r links target; do
@@ -151,6 +150,8 @@ ln -s real/Version.h hop && ln -s hop Version.h|Version.h
 mkdir sub && ln -s ../real/Version.h sub/Version.h|sub/Version.h
 ln -s real inc|inc/Version.h
 mkdir sub && ln -s $SCRATCH_ROOT/$CURRENT/real/Version.h sub/Version.h|sub/Version.h
+ln real/Version.h real/Version.bak|real/Version.h
+ln -s Version.h real/Version.bak|real/Version.h
 ln -s ../kept real/Version.new && echo keep >kept|real/Version.h
 EOF
   check "file behind a leftover copy" "$(cat kept)" keep

@@ -62,9 +62,7 @@ hold() {
 held_header_or_backup() {
   local held message
   while IFS='|' read -r held message; do
-    rm -rf ./*
-    header Version.h
-    printf 'previous backup\n' >Version.bak
+    rm -rf ./* && header Version.h && printf 'previous backup\n' >Version.bak
     hold "$held"
     run
     exec 3>&-
@@ -89,8 +87,7 @@ spellings_reach_the_file() {
   local setup files advanced typed long nodot=/tmp/tallier$$
   long=$(printf 'v%.0s' $(seq 250))
   while IFS='|' read -r setup files advanced; do
-    rm -rf ./*
-    eval "$setup"
+    rm -rf ./* && eval "$setup"
     run "$typed"
     expect 0 "Upcount: BuildCount = 42" || echo "  with $setup"
     check "files with $setup" "$(find . -mindepth 1 \( -type l -printf '%P@\n' -o -printf '%P\n' \) |
@@ -114,8 +111,7 @@ EOF
 header_moved_aside_by_another_run() {
   local how
   for how in back gone; do
-    rm -rf ./*
-    header Version.h
+    rm -rf ./* && header Version.h
     hold Version.h Version~h ${how/back/}
     (sleep 1 && exec 3>&-) &
     exec 3>&-

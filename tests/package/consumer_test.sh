@@ -125,6 +125,7 @@ tallier_build_counter(app HEADER sub/Counter.h);add_custom_target(other);tallier
 tallier_build_counter(app);set_property(TARGET app PROPERTY SOURCES main.cpp)|Version.h sits beside
 file(WRITE ${CMAKE_CURRENT_SOURCE_DIR}/sub/info.h "");tallier_build_counter(app HEADER sub/Counter.h)|holds info.h beside the counter
 enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h);include_directories(BEFORE sub)|comes before the copy
+enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h MACRO Patch);target_include_directories(exe PRIVATE sub)|ok sub/Counter.h #define Patch 9
 EOF
 
 echo "calls: $FAILED failed"
