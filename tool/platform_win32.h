@@ -31,6 +31,12 @@ std::wstring systemPath(const std::string& path);
 /// True when `path` still names the file open under `handle`.
 bool namesFile(const std::wstring& path, HANDLE handle);
 
+/// The system's own name for the open file, in the \\?\ form.
+bool finalName(HANDLE handle, std::wstring& name);
+
+/// False when `path` is a link that the system follows to another file whatever it is told.
+bool opensAsItself(const std::wstring& path);
+
 }  // namespace tallier
 
 #endif  // TALLIER_PLATFORM_WIN32_H_

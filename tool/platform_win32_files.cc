@@ -40,6 +40,26 @@ bool lockRun(HANDLE handle) {
   return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
 }
 
+// The name a header moved aside (open under `moved`) goes back to: `name` as the header's own
+// name spells it, the scratch name's last "~" read back as the dot it was, so that a name
+// typed in another case does not become the header's; `name` as typed where the two differ
+// by more than case.
+std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
+  std::wstring own;
+  if (!finalName(moved, own))
+    return name;
+  const size_t tilde = own.rfind(L'~');
+  if (tilde + 1 == own.size())
+    own.erase(tilde);
+  else
+    own[tilde] = L'.';
+  const size_t ownLeaf = own.rfind(L'\\') + 1;
+  const size_t leaf = name.rfind(L'\\') + 1;
+  if (CompareStringOrdinal(own.c_str() + ownLeaf, -1, name.c_str() + leaf, -1, TRUE) != CSTR_EQUAL)
+    return name;
+  return name.substr(0, leaf) + own.substr(ownLeaf);
+}
+
 // A run replacing the header leaves its name empty between two moves (see
 // replaceKeepingOld): the header waits under its scratch name, still locked by that run until
 // it ends or dies. A missing header found there is waited for; still missing once the lock is
@@ -55,7 +75,7 @@ bool awaitMovedHeader(const std::wstring& name) {
   const bool locked = lockRun(moved);
   if (locked && namesFile(aside, moved) &&
       GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
-    MoveFileExW(aside.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH);
+    MoveFileExW(aside.c_str(), ownNameBack(moved, name).c_str(), MOVEFILE_WRITE_THROUGH);
   CloseHandle(moved);
   return locked;
 }
@@ -70,9 +90,12 @@ HANDLE openHeader(const std::wstring& name) {
   }
 }
 
-// A name of this process's own beside `path`, for a file on its way out.
+// A name of this process's own beside `path`, for a file on its way out; short, so that it
+// fits wherever `path` does.
 std::wstring asideName(const std::string& path) {
-  return systemPath(path + "." + std::to_string(GetCurrentProcessId()) + ".del~");
+  const std::wstring full = systemPath(path);
+  return full.substr(0, full.rfind(L'\\') + 1) + L"tallier-" +
+         std::to_wstring(GetCurrentProcessId()) + L".del~";
 }
 
 // Gives the file open under `handle` the name `to`, replacing a file or link there.
@@ -88,10 +111,10 @@ bool renameOpenFile(HANDLE handle, const std::wstring& to) {
                                     static_cast<DWORD>(buffer.size())) != 0;
 }
 
-// A name that is taken yet opens nothing is a link that leads nowhere, which Wine lets no
-// call open or delete: a file of this run's own, deleted when closed, is renamed over it,
-// which replaces the link itself and never what it would lead to.
-bool clearDanglingName(const std::string& path) {
+// Frees the name of a link that Wine lets no call open or delete as itself (one that leads
+// nowhere, or one it follows): a file of this run's own, deleted when closed, is renamed over
+// it, which replaces the link itself and never touches what it leads to.
+bool clearLinkName(const std::string& path) {
   const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr,
                                     CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (doomed == INVALID_HANDLE_VALUE)
@@ -117,12 +140,17 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
     }
     if (GetLastError() != ERROR_FILE_EXISTS)
       return INVALID_HANDLE_VALUE;
+    // A link that Wine follows is no leftover of ours: only the link goes.
+    if (!opensAsItself(name)) {
+      clearLinkName(path);
+      continue;
+    }
     const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (found == INVALID_HANDLE_VALUE) {
       // Or the file went between the two calls: then the next attempt creates it.
       if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-        clearDanglingName(path);
+        clearLinkName(path);
         continue;
       }
       return INVALID_HANDLE_VALUE;
@@ -216,6 +244,8 @@ bool removeFile(const std::string& path) {
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return false;
+  if (!opensAsItself(name))
+    return clearLinkName(path);
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
       !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
     return false;

@@ -31,7 +31,47 @@ size_t fileNameStart(const std::string& path) {
   return path.size() >= 2 && path[1] == ':' ? 2 : 0;
 }
 
+// The directory part of a path in the \\?\ form, with the separator that a drive's root keeps.
+std::wstring directoryOf(const std::wstring& path) {
+  const size_t separator = path.rfind(L'\\');
+  return path.substr(0, separator > 0 && path[separator - 1] == L':' ? separator + 1 : separator);
+}
+
 }  // namespace
+
+bool finalName(HANDLE handle, std::wstring& name) {
+  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, kForm);
+  if (size == 0)
+    return false;
+  name.assign(size, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(handle, &name[0], size, kForm);
+  if (length == 0 || length >= size)
+    return false;
+  name.resize(length);
+  return true;
+}
+
+// Wine follows a symbolic link even where a program asks it not to, so that a handle on the
+// link is a handle on what it leads to: the file there has another name, or the same file
+// name in another directory.
+bool opensAsItself(const std::wstring& path) {
+  const HANDLE handle =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return true;
+  std::wstring own;
+  const bool named = finalName(handle, own);
+  CloseHandle(handle);
+  if (!named)
+    return true;
+  BY_HANDLE_FILE_INFORMATION ownDirectory, directory;
+  return CompareStringOrdinal(own.c_str() + own.rfind(L'\\') + 1, -1,
+                              path.c_str() + path.rfind(L'\\') + 1, -1, TRUE) == CSTR_EQUAL &&
+         identityOf(directoryOf(own), ownDirectory) && identityOf(directoryOf(path), directory) &&
+         sameIdentity(ownDirectory, directory);
+}
 
 // The \\?\ form of the full path: it reaches paths of any length, which the plain form does
 // only where long paths are enabled, and it keeps a drive-relative path (D:Version.h) and the
@@ -80,16 +120,9 @@ std::string withoutPrefix(const std::string& path) {
 // The typed directory is kept when it is the file's own, so that messages name the companions
 // as the user named the header.
 std::string headerName(const std::string& path, const File& header) {
-  const HANDLE handle = handleOf(header);
-  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, kForm);
-  if (size == 0)
+  std::wstring own;
+  if (!finalName(handleOf(header), own))
     return path;
-  std::wstring own(size, L'\0');
-  const DWORD length = GetFinalPathNameByHandleW(handle, &own[0], size, kForm);
-  if (length == 0 || length >= size)
-    return path;
-  own.resize(length);
   const std::string name = withoutPrefix(toUtf8(own.c_str()));
   const std::string typed = withoutPrefix(path);
   const size_t ownLeaf = name.rfind('\\') + 1;

@@ -77,6 +77,8 @@ missing.new|-|1|Error Tallier Can't use: missing.new as header, its copy would t
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|ln -s nowhere Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|printf left >Version~h
+|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version.new
+|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version~h
 NUL.d/Version|#define BuildCount 1\n|1|Error Tallier Can't open: NUL.new for writing|NUL.bak NUL.d||$WINDOWS
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
 |\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n

@@ -106,17 +106,18 @@ EOF
 }
 
 # A run that finds the header moved aside by another, which holds its lock there (a slow run
-# between its two moves), waits for it; when that run ends without putting the header back (it
-# died there), the header takes its name back. Either way the run then advances it.
+# between its two moves), waits for it, and leaves it to that run to put it back; when that
+# run ends without putting it back (it died there), the header takes its own name back, not
+# the one typed. Either way the run then advances it.
 header_moved_aside_by_another_run() {
-  local how
+  local how holder
   for how in back gone; do
     rm -rf ./* && header Version.h
-    hold Version.h Version~h ${how/back/}
+    hold Version.h Version~h ${how/back/} && holder=$!
     (sleep 1 && exec 3>&-) &
     exec 3>&-
-    run
-    wait
+    run VERSION.H
+    wait $holder || fail "the other run could not put the header back"
     expect_advanced . || echo "  when the other run puts it $how"
   done
 }
