@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallier {
@@ -14,6 +15,10 @@ struct File {
   intptr_t handle = -1;
   /// Windows text reading: a carriage return that ended a read, waiting to see its line feed.
   bool heldCarriageReturn = false;
+  /// The header as it was when its lock was taken, to tell whether another program changed it
+  /// since: its size, and its last write in the system's own units.
+  int64_t openedSize = 0;
+  int64_t openedWriteTime = 0;
 };
 
 /// Where a bulk copy failed.
@@ -23,8 +28,12 @@ enum class CopyError { kNone, kRead, kWrite };
 /// command line and held as UTF-8, so that no character is lost to the ANSI code page.
 std::vector<std::string> programArguments(int argc, char** argv);
 
+/// Lets the limits the process meets (a closed output pipe, a file-size limit) fail the calls
+/// that meet them, as other errors do, instead of ending the process unannounced.
+void reportLimitsAsErrors();
+
 /// Writes the driver's text to standard output and flushes it; false when that failed.
-bool writeOutput(const std::string& text);
+bool writeOutput(std::string_view text);
 
 /// Follows symbolic links at the end of `path` to the file they lead to (on Windows, where
 /// headerName does that once the file is open, `path` as it is).
@@ -35,13 +44,28 @@ std::string resolveLinks(const std::string& path);
 /// free of short names, other cases, trailing dots and links, in the plain form of messages.
 std::string headerName(const std::string& path, const File& header);
 
-/// Opens the header for reading and waits for the lock that serialises runs on it. The lock
-/// lasts until the file is closed, and the system drops it when the process dies.
-bool openLockedHeader(const std::string& path, File& header);
+/// How opening the header ended.
+enum class Opened {
+  kLocked,      ///< open, and the run's lock on it taken
+  kMissing,     ///< it cannot be opened (absent, no permission)
+  kNotRegular,  ///< it is a directory, a device, a FIFO: nothing a run may read as a header
+  kLockHeld     ///< another program holds its lock and does not let go
+};
 
-/// Creates the rewritten copy anew, with the permission bits (and, where allowed, the owner)
-/// of `header`, or on Windows its attributes (read-only among them). A leftover file or link of
-/// that name is removed first, never written through.
+/// How long a run waits for a lock that is not let go while the file under its name stays the
+/// same. Runs ahead of it let go by replacing the file, each in a moment; a program that holds
+/// the lock for as long as it likes (a build run under `flock Version.h make`) is given up on.
+constexpr int kLockPatienceMs = 10000;
+
+/// Opens the header for reading, without blocking on what is not a regular file, and waits
+/// for the lock that serialises runs on it. The lock lasts until the file is closed, and the
+/// system drops it when the process dies.
+Opened openLockedHeader(const std::string& path, File& header);
+
+/// Creates the rewritten copy anew, with the permission bits, access control list (and, where
+/// allowed, the owner) of `header`, or on Windows its attributes (read-only among them) and
+/// security descriptor. A leftover file or link of that name is removed first, never written
+/// through.
 bool createCopy(const std::string& path, const File& header, File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
@@ -62,21 +86,26 @@ bool closeFile(File& file);
 /// Removes a file; true when none is left under that name.
 bool removeFile(const std::string& path);
 
-/// True when `path` names the open `file`, however it is spelt (a file system may ignore
-/// case, Windows ignores trailing spaces).
-bool namesOpenFile(const std::string& path, const File& file);
+/// True when `path`, not followed, is the open `file`'s own name in another spelling (a file
+/// system may ignore case, Windows ignores trailing spaces); false for a link to it, symbolic
+/// or hard, which is a name of its own.
+bool isOwnName(const std::string& path, const File& file);
 
 /// How a replacement that keeps the replaced file ended.
 enum class Replaced {
   kNot,         ///< `from` could not take `to`'s name
   kOldNotKept,  ///< the file at `to` could not be kept under `old`, so nothing was replaced
+  kChanged,     ///< `to` no longer names `header` as it was read, so nothing was replaced
   kKeepingOld   ///< `from` has `to`'s name and the file that had it is under `old`
 };
 
-/// Gives `to`'s name to `from` and keeps the file that had it under the free name `old`. On
-/// POSIX `to` names a whole file throughout; unless it succeeds, every name is as it was and
-/// `old` is free.
-Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old);
+/// Gives `to`'s name to `from` and keeps the file that had it under the free name `old`,
+/// provided that file is still `header`, unchanged since it was opened: checked as late as
+/// the system allows, so that a change made meanwhile by another program (an editor saving the
+/// header) is not undone by a copy of the text before it. On POSIX `to` names a whole file
+/// throughout; unless it succeeds, every name is as it was and `old` is free.
+Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
+                           const std::string& old);
 
 /// Undoes replaceKeepingOld: the file kept under `old` takes `to`'s name again, and the file
 /// that had it is gone (on POSIX in one rename). False when `to` still names the new file.

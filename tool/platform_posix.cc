@@ -1,11 +1,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "platform.h"
 
@@ -18,25 +25,138 @@ constexpr size_t kCopyBufferSize = 128 * 1024;
 // Linux allows 40 links in one path; a longer chain is a loop.
 constexpr int kMaxLinkHops = 40;
 
+// A longer directory path is opened a piece at a time, each piece well within PATH_MAX.
+constexpr size_t kPathPiece = 2048;
+
+// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
+// for about a millisecond each.
+constexpr long kFirstPauseNs = 1000 * 1000;
+constexpr long kLongestPauseNs = 16 * 1000 * 1000;
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
 int fd(const File& file) {
   return static_cast<int>(file.handle);
 }
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool syncDirectory(const std::string& dir) {
-  const int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (d < 0)
+int64_t writeTimeOf(const struct stat& st) {
+  return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Opens a directory however long its path: a piece at a time, each relative to the last.
+int openDirectory(const std::string& path, int flags) {
+  int at = AT_FDCWD;
+  size_t from = 0;
+  while (path.size() - from > kPathPiece) {
+    const size_t cut = path.rfind('/', from + kPathPiece);
+    if (cut == std::string::npos || cut < from) {
+      if (at != AT_FDCWD)
+        close(at);
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    const std::string piece = cut == from ? (from == 0 ? "/" : ".") : path.substr(from, cut - from);
+    const int next = openat(at, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (at != AT_FDCWD)
+      close(at);
+    if (next < 0)
+      return -1;
+    at = next;
+    from = cut + 1;
+  }
+  const int d = openat(at, path.c_str() + from, flags | O_DIRECTORY | O_CLOEXEC);
+  if (at != AT_FDCWD)
+    close(at);
+  return d;
+}
+
+// A directory of the run, held open from its first use until the process ends.
+struct Directory {
+  int fd;
+  // Opened for reading, as fsync needs; a directory that may be written but not listed
+  // (mode 0300) is only reachable.
+  bool readable;
+};
+
+// Every name a run uses is reached through its directory, opened once: a path of any length
+// works, and a directory renamed or replaced meanwhile is still the one the run began in, so
+// that the header, its companions and the directory synced after the rename stay together.
+const Directory* directoryAt(std::string_view path) {
+  static std::map<std::string, Directory, std::less<>> opened;
+  const auto found = opened.find(path);
+  if (found != opened.end())
+    return &found->second;
+  const std::string spelling(path);
+  Directory directory{openDirectory(spelling, O_RDONLY), true};
+  if (directory.fd < 0 && errno == EACCES)
+    directory = Directory{openDirectory(spelling, O_PATH), false};
+  if (directory.fd < 0)
+    return nullptr;
+  return &opened.emplace(spelling, directory).first->second;
+}
+
+// A path as its directory, held open, and the name in it.
+struct Name {
+  const Directory* directory;
+  const char* leaf;
+};
+
+Name nameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return {directoryAt("."), path.c_str()};
+  return {directoryAt(slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash)),
+          path.c_str() + slash + 1};
+}
+
+// Looks `path` up without following a link there.
+bool lookUp(const Name& name, struct stat& st) {
+  if (name.directory == nullptr)
     return false;
-  // Some file systems cannot sync a directory and say so with EINVAL; their renames are
-  // as durable as they get.
-  const bool synced = fsync(d) == 0 || errno == EINVAL;
-  return close(d) == 0 && synced;
+  return fstatat(name.directory->fd, name.leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Whether `name` still names the open file `d`.
+bool stillNamed(int d, const Name& name) {
+  struct stat opened, named;
+  return fstat(d, &opened) == 0 && lookUp(name, named) && sameFile(opened, named);
+}
+
+void pause(long& ns) {
+  const timespec wait{0, ns};
+  nanosleep(&wait, nullptr);
+  ns = std::min(ns * 2, kLongestPauseNs);
+}
+
+long elapsedMs(const timespec& since) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
+}
+
+enum class Lock { kTaken, kMoved, kHeld, kFailed };
+
+// Waits for the lock on `d`, the file that `name` named when it was opened. A run ahead lets
+// go once it has put another file under that name: then the lock on this one is of no use,
+// and kMoved sends the caller to the new one. A lock held past kLockPatienceMs while the name
+// keeps naming this file is another program's.
+Lock waitForLock(int d, const Name& name) {
+  timespec since;
+  clock_gettime(CLOCK_MONOTONIC, &since);
+  for (long pauseNs = kFirstPauseNs;; pause(pauseNs)) {
+    if (flock(d, LOCK_EX | LOCK_NB) == 0)
+      return stillNamed(d, name) ? Lock::kTaken : Lock::kMoved;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      return Lock::kFailed;
+    if (!stillNamed(d, name))
+      return Lock::kMoved;
+    if (elapsedMs(since) >= kLockPatienceMs)
+      return Lock::kHeld;
+  }
 }
 
 // Only a privileged process may give the file away; anyone else keeps it as their own, but
@@ -49,53 +169,63 @@ bool copyOwner(int d, const struct stat& st) {
   return fchown(d, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
 }
 
-bool lockExclusive(int d) {
-  int locked;
-  do {
-    locked = flock(d, LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  return locked == 0;
-}
-
-// Whether `path` still names the open file `d`, looked up with `lookUp` (stat or lstat).
-bool stillNamed(int d, const std::string& path, int (*lookUp)(const char*, struct stat*)) {
-  struct stat opened, named;
-  return fstat(d, &opened) == 0 && lookUp(path.c_str(), &named) == 0 &&
-         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+// The access ACL says who may read the header beyond its permission bits; without it the
+// copy's group bits would be the ACL's mask, which may grant the group what it never had.
+// A copy that inherited an ACL from its directory loses it when the header has none. Copied
+// as the system stores it, so that no library needs to be linked in. Before the mode bits,
+// which then set the mask as the header's group bits show it.
+bool copyAccessAcl(int from, int to) {
+  ssize_t size = fgetxattr(from, kAccessAcl, nullptr, 0);
+  if (size < 0) {
+    if (errno != ENODATA && errno != ENOTSUP)
+      return false;
+    return fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+  }
+  std::vector<char> acl(static_cast<size_t>(size));
+  size = fgetxattr(from, kAccessAcl, acl.data(), acl.size());
+  return size >= 0 && fsetxattr(to, kAccessAcl, acl.data(), static_cast<size_t>(size), 0) == 0;
 }
 
 // Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
 // and Version.hpp) take the name in turns: a file found there is locked first, so that one
 // still in use by a live run is waited for, and removed once its run has ended or died; a
-// link found there is removed, never followed.
-int takeFreshFile(const std::string& path) {
+// link found there is removed, never followed, and so is a second name of the header itself,
+// whose text stays under the header's name.
+int takeFreshFile(const std::string& path, const struct stat& header) {
+  const Name name = nameOf(path);
+  if (name.directory == nullptr)
+    return -1;
+  const int dir = name.directory->fd;
   for (;;) {
-    const int created = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int created = openat(dir, name.leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
-      if (!lockExclusive(created)) {
-        close(created);
-        removeFile(path);
-        return -1;
-      }
       // Another run may have locked it first, taken it for a leftover and removed it.
-      if (stillNamed(created, path, lstat))
+      const Lock lock = waitForLock(created, name);
+      if (lock == Lock::kTaken)
         return created;
       close(created);
-      continue;
+      if (lock == Lock::kMoved)
+        continue;
+      removeFile(path);
+      return -1;
     }
     if (errno != EEXIST)
       return -1;
-    const int found = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int found = openat(dir, name.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (found < 0) {
-      if (errno != ENOENT && !removeFile(path))
+      if (errno != ENOENT && unlinkat(dir, name.leaf, 0) != 0 && errno != ENOENT)
         return -1;
       continue;
     }
-    if (!lockExclusive(found)) {
-      close(found);
-      return -1;
+    struct stat st;
+    bool removed = fstat(found, &st) == 0;
+    if (removed && sameFile(st, header)) {
+      removed = unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT;
+    } else if (removed) {
+      const Lock lock = waitForLock(found, name);
+      removed = lock == Lock::kMoved ||
+                (lock == Lock::kTaken && (unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT));
     }
-    const bool removed = !stillNamed(found, path, lstat) || removeFile(path);
     close(found);
     if (!removed)
       return -1;
@@ -104,13 +234,17 @@ int takeFreshFile(const std::string& path) {
 
 // Makes `backup` hold the header's current bytes without moving the header away.
 bool linkBackup(const std::string& header, const std::string& backup) {
-  if (link(header.c_str(), backup.c_str()) == 0)
+  const Name from = nameOf(header);
+  const Name to = nameOf(backup);
+  if (from.directory == nullptr || to.directory == nullptr)
+    return false;
+  if (linkat(from.directory->fd, from.leaf, to.directory->fd, to.leaf, 0) == 0)
     return true;
   if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV && errno != ENOSYS)
     return false;
   // The file system has no hard links: a synced copy stands in.
   File in, out;
-  in.handle = open(header.c_str(), O_RDONLY | O_CLOEXEC);
+  in.handle = openat(from.directory->fd, from.leaf, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in.handle < 0)
     return false;
   bool made = createCopy(backup, in, out);
@@ -124,13 +258,43 @@ bool linkBackup(const std::string& header, const std::string& backup) {
   return made;
 }
 
+// Whether the open header is still what the run read: the file under its name, neither
+// written nor grown or shrunk since.
+bool unchangedSinceOpened(const File& header, const Name& name) {
+  struct stat st;
+  return fstat(fd(header), &st) == 0 && st.st_size == header.openedSize &&
+         writeTimeOf(st) == header.openedWriteTime && stillNamed(fd(header), name);
+}
+
+// `file` names a file on the directory's file system.
+bool syncDirectory(const Directory& directory, const Name& file) {
+  if (!directory.readable) {
+    // A directory that cannot be opened for reading cannot be synced on its own: the whole
+    // file system that holds it is, through a file there.
+    const int d =
+        openat(file.directory->fd, file.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (d < 0)
+      return false;
+    const bool synced = syncfs(d) == 0;
+    return close(d) == 0 && synced;
+  }
+  // Some file systems cannot sync a directory and say so with EINVAL; their renames are
+  // as durable as they get.
+  return fsync(directory.fd) == 0 || errno == EINVAL;
+}
+
 }  // namespace
 
 std::vector<std::string> programArguments(int argc, char** argv) {
   return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
 }
 
-bool writeOutput(const std::string& text) {
+void reportLimitsAsErrors() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool writeOutput(std::string_view text) {
   const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
   return std::fflush(stdout) == 0 && written;
 }
@@ -138,12 +302,13 @@ bool writeOutput(const std::string& text) {
 std::string resolveLinks(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    const Name name = nameOf(current);
     struct stat st;
-    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+    if (!lookUp(name, st) || !S_ISLNK(st.st_mode))
       return current;
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
-    const ssize_t length = readlink(current.c_str(), &target[0], target.size());
-    if (length < 0 || static_cast<size_t>(length) >= target.size())
+    const ssize_t length = readlinkat(name.directory->fd, name.leaf, &target[0], target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size())
       return current;
     target.resize(static_cast<size_t>(length));
     const size_t slash = current.rfind('/');
@@ -159,21 +324,41 @@ std::string headerName(const std::string& path, const File&) {
   return path;
 }
 
-bool openLockedHeader(const std::string& path, File& header) {
+Opened openLockedHeader(const std::string& path, File& header) {
+  Name name = nameOf(path);
+  if (name.directory == nullptr)
+    return Opened::kMissing;
+  // "dir/" names the directory itself.
+  if (*name.leaf == '\0')
+    name.leaf = ".";
   for (;;) {
-    const int d = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
+    struct stat st;
+    if (fstatat(name.directory->fd, name.leaf, &st, 0) != 0)
+      return Opened::kMissing;
+    if (!S_ISREG(st.st_mode))
+      return Opened::kNotRegular;
+    const int d =
+        openat(name.directory->fd, name.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (d < 0)
-      return false;
-    const bool locked = lockExclusive(d);
-    // The run before us may have replaced the header while we waited: the lock we hold is
-    // then on its old file, and the current one must be opened and locked again.
-    if (locked && stillNamed(d, path, stat)) {
+      return Opened::kMissing;
+    // It may have been swapped for something else in between.
+    if (fstat(d, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(d);
+      return Opened::kNotRegular;
+    }
+    const Lock lock = waitForLock(d, name);
+    if (lock == Lock::kTaken && fstat(d, &st) == 0) {
       header.handle = d;
-      return true;
+      header.openedSize = st.st_size;
+      header.openedWriteTime = writeTimeOf(st);
+      return Opened::kLocked;
     }
     close(d);
-    if (!locked)
-      return false;
+    if (lock == Lock::kHeld)
+      return Opened::kLockHeld;
+    if (lock != Lock::kMoved)
+      return Opened::kMissing;
   }
 }
 
@@ -181,12 +366,13 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   struct stat st;
   if (fstat(fd(header), &st) != 0)
     return false;
-  const int d = takeFreshFile(path);
+  const int d = takeFreshFile(path, st);
   if (d < 0)
     return false;
   // The copy's descriptor is closed before the rename; a second one holds the name's lock
   // until the process ends, past the rename.
-  if (!copyOwner(d, st) || fchmod(d, st.st_mode & 07777) != 0 || fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
+  if (!copyOwner(d, st) || !copyAccessAcl(fd(header), d) || fchmod(d, st.st_mode & 07777) != 0 ||
+      fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
     close(d);
     return false;
   }
@@ -249,17 +435,30 @@ bool closeFile(File& file) {
   return closed;
 }
 
-bool namesOpenFile(const std::string& path, const File& file) {
-  return stillNamed(fd(file), path, stat);
+// A file with one name found under another spelling is that name itself, on a file system
+// that ignores case; with more names, it is a hard link, as good a name as any.
+bool isOwnName(const std::string& path, const File& file) {
+  struct stat named;
+  return lookUp(nameOf(path), named) && named.st_nlink == 1 && stillNamed(fd(file), nameOf(path));
 }
 
 bool removeFile(const std::string& path) {
-  return unlink(path.c_str()) == 0 || errno == ENOENT;
+  const Name name = nameOf(path);
+  if (name.directory == nullptr)
+    return errno == ENOENT;
+  return unlinkat(name.directory->fd, name.leaf, 0) == 0 || errno == ENOENT;
 }
 
-Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {
+Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
+                           const std::string& old) {
   if (!linkBackup(to, old))
     return Replaced::kOldNotKept;
+  // The link was made from the name, which still names the header as it was read: the link
+  // holds what was read. What remains open is the instant between this look and the rename.
+  if (!unchangedSinceOpened(header, nameOf(to))) {
+    removeFile(old);
+    return Replaced::kChanged;
+  }
   if (!replaceFile(from, to)) {
     removeFile(old);
     return Replaced::kNot;
@@ -272,20 +471,27 @@ bool restoreOld(const std::string& old, const std::string& to, const std::string
 }
 
 bool nameCanBeTaken(const std::string& path) {
+  const Name name = nameOf(path);
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0)
+  if (name.directory == nullptr ||
+      fstatat(name.directory->fd, name.leaf, &st, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT;
   return !S_ISDIR(st.st_mode);
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  const Name source = nameOf(from);
+  const Name target = nameOf(to);
+  return source.directory != nullptr && target.directory != nullptr &&
+         renameat(source.directory->fd, source.leaf, target.directory->fd, target.leaf) == 0;
 }
 
 bool syncDirectories(const std::string& a, const std::string& b) {
-  const std::string first = directoryOf(a);
-  const std::string second = directoryOf(b);
-  return syncDirectory(first) && (second == first || syncDirectory(second));
+  const Name header = nameOf(a);
+  const Directory* first = header.directory;
+  const Directory* second = nameOf(b).directory;
+  return first != nullptr && second != nullptr && syncDirectory(*first, header) &&
+         (second == first || syncDirectory(*second, header));
 }
 
 }  // namespace tallier

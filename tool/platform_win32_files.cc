@@ -177,23 +177,23 @@ bool moveOver(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
-bool openLockedHeader(const std::string& path, File& header) {
+Opened openLockedHeader(const std::string& path, File& header) {
   const std::wstring name = systemPath(path);
   for (;;) {
     const HANDLE handle = openHeader(name);
     if (handle == INVALID_HANDLE_VALUE)
-      return false;
+      return Opened::kMissing;
     const bool locked = lockRun(handle);
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
     if (locked && namesFile(name, handle)) {
       header.handle = reinterpret_cast<intptr_t>(handle);
       header.heldCarriageReturn = false;
-      return true;
+      return Opened::kLocked;
     }
     CloseHandle(handle);
     if (!locked)
-      return false;
+      return Opened::kMissing;
   }
 }
 
@@ -263,7 +263,8 @@ bool removeFile(const std::string& path) {
 // here for the run lock (and in every run waiting for it, and maybe in a compiler). It may be
 // renamed though, read-only or not, as long as every handle on it shares deletion: the
 // header moves aside to `old` for an instant and the copy takes its free name.
-Replaced replaceKeepingOld(const std::string& from, const std::string& to, const std::string& old) {
+Replaced replaceKeepingOld(const File&, const std::string& from, const std::string& to,
+                           const std::string& old) {
   const std::wstring header = systemPath(to);
   const std::wstring aside = systemPath(old);
   if (!MoveFileExW(header.c_str(), aside.c_str(), 0))

@@ -136,7 +136,7 @@ std::string headerName(const std::string& path, const File& header) {
   return name;
 }
 
-bool namesOpenFile(const std::string& path, const File& file) {
+bool isOwnName(const std::string& path, const File& file) {
   return namesFile(systemPath(path), handleOf(file));
 }
 

@@ -15,31 +15,36 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
   const std::string oldPath = scratchName(headerPath);
   // A header named *.bak, or one that its backup's name reaches on a file system that
   // ignores case, is its own backup's name: it is simply replaced and keeps no backup.
-  const bool ownBackup = backupPath == headerPath || namesOpenFile(backupPath, header);
+  // A link under the backup's name is a name like any other: it is replaced by the previous
+  // header, never followed.
+  const bool ownBackup = backupPath == headerPath || isOwnName(backupPath, header);
   // A backup's name that no rename can take (a directory, a file held open by a viewer) is
   // found before the header changes, and stops the run.
   if (!ownBackup && !nameCanBeTaken(backupPath))
     return ReplaceResult::kBackupFailed;
   if (!removeFile(oldPath))
     return ReplaceResult::kBackupFailed;
-  switch (replaceKeepingOld(copyPath, headerPath, oldPath)) {
+  switch (replaceKeepingOld(header, copyPath, headerPath, oldPath)) {
     case Replaced::kNot:
       return ReplaceResult::kRenameFailed;
+    case Replaced::kChanged:
+      return ReplaceResult::kChanged;
     case Replaced::kOldNotKept:
       return ReplaceResult::kBackupFailed;
     case Replaced::kKeepingOld:
       break;
   }
-  if (ownBackup) {
-    // What cannot be removed now, the next run removes.
-    removeFile(oldPath);
-  } else if (!replaceFile(oldPath, backupPath)) {
+  if (!ownBackup && !replaceFile(oldPath, backupPath)) {
     // Success would promise a backup that is not there: the previous header goes back. The
     // run fails either way, so a directory that cannot be synced after it changes nothing.
     if (restoreOld(oldPath, headerPath, copyPath))
       syncDirectories(headerPath, copyPath);
     return ReplaceResult::kBackupFailed;
   }
+  // Still there when the header is its own backup's name, or when the backup's name was a
+  // hard link to the header, which a rename leaves as it is: that name holds the previous
+  // header already. What cannot be removed now, the next run removes.
+  removeFile(oldPath);
   if (!syncDirectories(headerPath, copyPath))
     return ReplaceResult::kSyncFailed;
   return ReplaceResult::kReplaced;

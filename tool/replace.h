@@ -16,13 +16,15 @@ enum class ReplaceResult {
                   ///< as they were (the copy is gone once the header had taken it), unless
                   ///< the header could not get its text back, which then waits under the
                   ///< scratch name
+  kChanged,       ///< another program changed the header during the run: the header and the
+                  ///< backup are as they were, the copy holds the text the run read, advanced
   kSyncFailed     ///< the header holds the new text, but the directory could not be synced
 };
 
 /// Gives the header's name to the copy in one step, so that the name always holds a whole
 /// header (on Windows, which renames nothing over an open file, the header steps aside for an
 /// instant), then gives the previous header the "bak" companion's name. The copy must be
-/// synced already.
+/// synced already, and `header` still open and locked.
 ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
                             const std::string& copyPath);
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform.h"
@@ -12,6 +13,8 @@
 namespace tallier {
 
 namespace {
+
+constexpr char kOutOfMemory[] = "Error Tallier Out of memory\n";
 
 constexpr char kUsage[] =
     "Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\n"
@@ -152,9 +155,10 @@ std::string copyWouldTakeHeaderName(const RunSettings& settings) {
 ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
                    std::string& report) {
   const std::string copyPath = companionName(headerPath, "new");
-  // The names may differ and still reach the header where the file system ignores case.
-  // Asked under the lock, while no other run can give the header's name to its copy.
-  if (copyPath == headerPath || namesOpenFile(copyPath, header)) {
+  // The names may differ and still be the header's where the file system ignores case.
+  // Asked under the lock, while no other run can give the header's name to its copy. A link
+  // there is a leftover like any other.
+  if (copyPath == headerPath || isOwnName(copyPath, header)) {
     report += copyWouldTakeHeaderName(settings);
     return kFileError;
   }
@@ -196,13 +200,21 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
       report += "Error Tallier Can't rename: " + settings.headerPath + " to " +
                 companionName(headerPath, "bak") + "\n";
       return kFileError;
+    case ReplaceResult::kChanged:
+      report += "Error Tallier Changed during the run: " + settings.headerPath + "\n";
+      return kFileError;
     case ReplaceResult::kSyncFailed:
       report += "Error Tallier Error writing: " + settings.headerPath + "\n";
       return kFileError;
     case ReplaceResult::kReplaced:
       break;
   }
-  report += "Upcount: " + settings.macroName + " = " + std::to_string(value) + "\n";
+  // In pieces, into the room reserved for it: once the header is replaced, nothing may fail.
+  report += "Upcount: ";
+  report += settings.macroName;
+  report += " = ";
+  report += std::to_string(value);
+  report += '\n';
   return kAdvanced;
 }
 
@@ -222,10 +234,21 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
     return kFileError;
   }
   File header;
-  if (!openLockedHeader(headerPath, header)) {
-    report += kUsage;
-    report += "\nError Tallier Can't open: " + settings.headerPath + " for reading\n";
-    return kFileError;
+  switch (openLockedHeader(headerPath, header)) {
+    case Opened::kMissing:
+      report += kUsage;
+      report += "\nError Tallier Can't open: " + settings.headerPath + " for reading\n";
+      return kFileError;
+    case Opened::kNotRegular:
+      report += "Error Tallier Can't use: " + settings.headerPath +
+                " as header, it is not a regular file\n";
+      return kFileError;
+    case Opened::kLockHeld:
+      report +=
+          "Error Tallier Can't lock: " + settings.headerPath + ", another program holds its lock\n";
+      return kFileError;
+    case Opened::kLocked:
+      break;
   }
   // The companions and every rename go by the file's own name, however it was typed.
   const ExitStatus status = advance(settings, header, headerName(headerPath, header), report);
@@ -237,12 +260,21 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
 }  // namespace
 
 ExitStatus runTallier(const RunSettings& settings) {
-  std::string report;
-  const ExitStatus status = runSettings(settings, report);
-  // A build that cannot see the new value has not been told the run succeeded.
-  if (!writeOutput(report) && status == kAdvanced)
+  reportLimitsAsErrors();
+  try {
+    std::string report;
+    report.reserve(1024 + settings.macroName.size());
+    const ExitStatus status = runSettings(settings, report);
+    // A build that cannot see the new value has not been told the run succeeded.
+    if (!writeOutput(report) && status == kAdvanced)
+      return kFileError;
+    return status;
+  } catch (const std::bad_alloc&) {
+    // The buffers are taken before anything changes, so that what fails for want of memory
+    // has changed nothing.
+    writeOutput(kOutOfMemory);
     return kFileError;
-  return status;
+  }
 }
 
 }  // namespace tallier

@@ -66,37 +66,42 @@ EOF
 
 # The calls on names: the header's name is never unlinked or renamed away (nor for a header
 # that is its own backup's name), the copy takes it in one rename once written and synced
-# (the other rename gives the previous header the backup's name), and the directory is
-# synced after.
+# (the other rename gives the previous header the backup's name), and the header's own
+# directory, however it was typed, is synced after.
+# the header's directory (@ for the scratch directory's full path) | its name | renames
 replacement_is_atomic_and_durable() {
-  local header renames trace=$SCRATCH_ROOT/trace at='(AT_FDCWD<[^>]*>, )?' renamed synced written
-  for header in Version.h:2 Version.bak:1; do
-    renames=${header#*:} header=${header%:*}
-    rm -f Version.*
-    make_header
-    [ "$header" = Version.h ] || mv Version.h "$header"
-    run_traced "-y -o $trace -e trace=unlink,unlinkat,rename,renameat,renameat2,fsync,write,copy_file_range" \
-      "$header"
+  local dir header renames trace=$SCRATCH_ROOT/trace at='[0-9]+<[^>]*>, ' renamed synced written
+  while IFS='|' read -r dir header renames; do
+    dir=${dir//@/$PWD}
+    rm -rf Version.* a && mkdir -p a/b && (cd "$dir" && make_header)
+    [ "$header" = Version.h ] || mv "$dir/Version.h" "$dir/$header"
+    run_traced "-y -o $trace -e trace=unlinkat,renameat,renameat2,fsync,write,copy_file_range" \
+      "$dir/$header"
     expect 0 "Upcount: BuildCount = 42"
     check "calls that take $header's name away" \
-      "$(grep -E "(unlink|rename)(at2?)?\\($at\"${header//./\\.}\"" "$trace")" ""
+      "$(grep -E "(unlink|rename)at2?\\($at\"${header//./\\.}\"" "$trace")" ""
     check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" "$renames"
-    renamed=$(grep -nE "rename(at2?)?\\($at\"Version\\.new\", $at\"$header\"" "$trace" | cut -d: -f1)
+    renamed=$(grep -nE "renameat2?\\($at\"Version\\.new\", $at\"$header\"" "$trace" | cut -d: -f1)
     synced=$(grep -nE 'fsync\([0-9]+<[^>]*/Version\.new>\) += 0' "$trace" | cut -d: -f1)
     written=$(grep -nE '(write|copy_file_range)\([0-9]+<[^>]*/Version\.new>' "$trace" | tail -1 | cut -d: -f1)
     [ -n "$written" ] && [ "${written:-0}" -lt "${synced:-0}" ] && [ "${synced:-0}" -lt "${renamed:-0}" ] ||
       fail "$header: last write ($written), sync ($synced) and rename ($renamed) out of order"
-    sed -n "${renamed:-1},\$p" "$trace" | grep -qE "fsync\([0-9]+<$PWD>\) += 0" ||
-      fail "$header: the directory is not synced after the rename"
-  done
+    sed -n "${renamed:-1},\$p" "$trace" | grep -qE "fsync\([0-9]+<$(cd "$dir" && pwd -P)>\) += 0" ||
+      fail "$dir/$header: its directory is not synced after the rename"
+  done <<'EOF'
+.|Version.h|2
+.|Version.bak|1
+a/b|Version.h|2
+@/a/b|Version.h|2
+EOF
 }
 
 # Killed on entry to each step of the replacement: the header is whole, the one expected
 # (injection/header after the kill), and a rerun cleans up.
 killed_at_each_step_leaves_a_whole_header() {
   local step injection
-  for step in unlink:when=1/old write:when=2/old copy_file_range/old fsync:when=1/old \
-    unlink:when=2/old link/old rename/old rename:when=2/new fsync:when=2/new; do
+  for step in unlinkat:when=1/old write:when=2/old copy_file_range/old fsync:when=1/old \
+    unlinkat:when=2/old linkat/old renameat/old renameat:when=2/new fsync:when=2/new; do
     injection=${step%/*}
     rm -f Version.*
     make_header
@@ -129,19 +134,21 @@ mode_and_owner_are_kept() {
 }
 
 # A header reached through links: each link stays, the file at the end is advanced, and its
-# companions are made beside it; a leftover copy that is a link is replaced, never written
-# through; a backup that is a link to the header itself (hard or symbolic) is its own name. Links to make | header argument
+# companions are made beside it, the backup holding the previous text; a link, symbolic or
+# hard, left under a companion's name is that name's own, replaced and never followed.
+# Links to make | header argument
 symbolic_links_are_kept() {
   local links target before
   while IFS='|' read -r links target; do
     rm -rf ./* && mkdir real
     header_text 41 >real/Version.h
     eval "$links"
-    before=$(find . -type l ! -name Version.new -printf '%p -> %l\n' | sort)
+    before=$(find . -type l ! -name 'Version.[bn]*' -printf '%p -> %l\n' | sort)
     run "$target"
     expect 0 "Upcount: BuildCount = 42" || echo "  through $links"
     check "links through $links" "$(find . -type l -printf '%p -> %l\n' | sort)" "$before"
     header_text 42 | cmp -s real/Version.h - || fail "header through $links"
+    header_text 41 | cmp -s real/Version.bak - || fail "backup through $links"
     check "beside the target" "$(ls -A real | paste -sd ' ')" "Version.bak Version.h"
   done <<EOF
 ln -s real/Version.h Version.h|Version.h
@@ -152,6 +159,8 @@ ln -s real inc|inc/Version.h
 mkdir sub && ln -s $SCRATCH_ROOT/$CURRENT/real/Version.h sub/Version.h|sub/Version.h
 ln real/Version.h real/Version.bak|real/Version.h
 ln -s Version.h real/Version.bak|real/Version.h
+ln real/Version.h real/Version.new|real/Version.h
+ln -s Version.h real/Version.new|real/Version.h
 ln -s ../kept real/Version.new && echo keep >kept|real/Version.h
 EOF
   check "file behind a leftover copy" "$(cat kept)" keep
