@@ -166,7 +166,69 @@ EOF
   check "file behind a leftover copy" "$(cat kept)" keep
 }
 
+# Another program meanwhile, or a limit of the process: a lock held by a build that runs
+# under `flock Version.h` is given up on; an edit made while the run reads the header is not
+# undone, and nothing is replaced; a closed output pipe, a file-size or memory limit are
+# failures like any other. Each says so (status 1) and leaves the header as expected.
+# what runs ("$@" is the tool) | message | header after | backup after
+others_and_limits() {
+  local how message after backup helpers
+  helpers='closed() { set -o pipefail; (sleep .3; "$@") | true; }; edit() { strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
+    for i in $(seq 500); do [ "$(stat -c %s Version.new)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
+    eval "$1"; wait $!; }; '
+  while IFS='|' read -r how message after backup; do
+    [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
+    rm -f Version.* && make_header
+    WRAP=(bash -c "$helpers$how" -) && run && WRAP=()
+    check "status with $how" "$RC" 1 && check "output with $how" "$OUT" "${message:+$message$'\n'}"
+    check "stderr with $how" "$ERR" ""
+    check "header after $how" "$(which_text Version.h)" "$after"
+    check "backup after $how" "$(grep -qx stale Version.bak && echo stale || which_text Version.bak)" "$backup"
+  done <<'EOF'
+flock Version.h "$@"|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
+edit 'echo // >>Version.h' "$@"|Error Tallier Changed during the run: Version.h|torn|stale
+edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|Error Tallier Changed during the run: Version.h|torn|stale
+closed "$@"||new|old
+ulimit -f 4; "$@"|Error Tallier Error writing: Version.new|old|stale
+ulimit -v 1200; "$@"|Error Tallier Out of memory|old|stale
+EOF
+}
+
+# The header's access ACL is kept, with what it grants and withholds; a directory that may be
+# written but not listed (mode 0300) cannot be synced itself, so its whole file system is.
+# Run by another user when root, for whom no permission holds.
+access_beyond_mode_bits() {
+  require setfacl
+  header_text 1 >Version.h && chmod 600 Version.h && setfacl -m u:1234:r Version.h
+  run
+  check "ACL" "$(getfacl -cp Version.h | grep . | paste -sd ' ')" "user::rw- user:1234:r-- group::--- mask::r-- other::---"
+  check "mode" "$(stat -c %a Version.h)" 640
+  mkdir d && header_text 41 >d/Version.h
+  WRAP=(strace -f -qq -o "$SCRATCH_ROOT/trace" -e trace=syncfs)
+  if [ "$(id -u)" -eq 0 ]; then
+    cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" . && chown -R 1234 d
+    WRAP+=(setpriv --reuid=1234 --regid=1234 --clear-groups) && TALLIER=$SCRATCH_ROOT/tallier
+  fi
+  chmod 300 d && run d/Version.h && WRAP=() && chmod 700 d
+  expect 0 "Upcount: BuildCount = 42"
+  check "synced file systems" "$(grep -c 'syncfs(.*= 0' "$SCRATCH_ROOT/trace")" 1
+  header_text 41 | cmp -s d/Version.bak - || fail "backup in a directory of mode 0300"
+}
+
+# A header further down than the longest path the system takes at once (PATH_MAX, 4,096 on
+# Linux) is advanced twice, its companions beside it.
+long_path() {
+  local dir path="" i
+  dir=$(printf 'd%.0s' $(seq 200))
+  for i in $(seq 25); do path+=$dir/; done
+  (for i in $(seq 25); do mkdir $dir && cd $dir || exit; done && header_text 41 >Version.h)
+  run "${path}Version.h" && run "${path}Version.h"
+  expect 0 "Upcount: BuildCount = 43"
+  check "files down the long path" "$(for i in $(seq 25); do cd $dir; done && ls -A | paste -sd ' ')" \
+    "Version.bak Version.h"
+}
+
 run_cases faults_are_reported replacement_is_atomic_and_durable \
   killed_at_each_step_leaves_a_whole_header \
-  mode_and_owner_are_kept symbolic_links_are_kept
+  mode_and_owner_are_kept symbolic_links_are_kept others_and_limits access_beyond_mode_bits long_path
 finish
