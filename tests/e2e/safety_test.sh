@@ -173,7 +173,7 @@ EOF
 # what runs ("$@" is the tool) | message | header after | backup after
 others_and_limits() {
   local how message after backup helpers
-  helpers='closed() { set -o pipefail; (sleep .3; "$@") | true; }; edit() { strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
+  helpers='closed() { set -o pipefail; (sleep .3; "$@") | true; }; edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
     for i in $(seq 500); do [ "$(stat -c %s Version.new)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
     eval "$1"; wait $!; }; '
   while IFS='|' read -r how message after backup; do
@@ -204,7 +204,7 @@ access_beyond_mode_bits() {
   check "ACL" "$(getfacl -cp Version.h | grep . | paste -sd ' ')" "user::rw- user:1234:r-- group::--- mask::r-- other::---"
   check "mode" "$(stat -c %a Version.h)" 640
   mkdir d && header_text 41 >d/Version.h
-  WRAP=(strace -f -qq -o "$SCRATCH_ROOT/trace" -e trace=syncfs)
+  WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$SCRATCH_ROOT/trace" -e trace=syncfs)
   if [ "$(id -u)" -eq 0 ]; then
     cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" . && chown -R 1234 d
     WRAP+=(setpriv --reuid=1234 --regid=1234 --clear-groups) && TALLIER=$SCRATCH_ROOT/tallier
