@@ -28,9 +28,12 @@ enum class CopyError { kNone, kRead, kWrite };
 /// command line and held as UTF-8, so that no character is lost to the ANSI code page.
 std::vector<std::string> programArguments(int argc, char** argv);
 
-/// Lets the limits the process meets (a closed output pipe, a file-size limit) fail the calls
-/// that meet them, as other errors do, instead of ending the process unannounced.
-void reportLimitsAsErrors();
+/// Readies the process for the run: the limits it meets (a closed output pipe, a file-size
+/// limit) fail the calls that meet them, as other errors do, instead of ending the process
+/// unannounced; and on POSIX a standard stream that was closed is taken by a file that
+/// refuses writes, so that no file of the run's can take its number and be written to as
+/// standard output.
+void prepareProcess();
 
 /// Writes the driver's text to standard output and flushes it; false when that failed.
 bool writeOutput(std::string_view text);

@@ -289,9 +289,15 @@ std::vector<std::string> programArguments(int argc, char** argv) {
   return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
 }
 
-void reportLimitsAsErrors() {
+void prepareProcess() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  // Where /dev/null is missing (a bare chroot) the stream stays closed, and the run's first
+  // file, its directory, is one that no write reaches.
+  for (int stream = 0; stream <= 2; ++stream) {
+    if (fcntl(stream, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) != stream)
+      break;
+  }
 }
 
 bool writeOutput(std::string_view text) {

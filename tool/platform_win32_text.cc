@@ -89,7 +89,7 @@ std::vector<std::string> programArguments(int argc, char** argv) {
 // characters themselves, so that it shows any name as it was typed. Elsewhere (a build log,
 // a pipe to a script) the bytes are in the ANSI code page, as the C runtime wrote them, when
 // that code page holds every character of the text, and UTF-8 when it does not.
-void reportLimitsAsErrors() {}
+void prepareProcess() {}
 
 bool writeOutput(std::string_view text) {
   std::string lines;

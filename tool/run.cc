@@ -260,7 +260,7 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
 }  // namespace
 
 ExitStatus runTallier(const RunSettings& settings) {
-  reportLimitsAsErrors();
+  prepareProcess();
   try {
     std::string report;
     report.reserve(1024 + settings.macroName.size());
