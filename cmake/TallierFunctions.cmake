@@ -10,8 +10,9 @@
 # HEADER is the counter that is kept; no clean deletes it, with any generator. A relative
 # HEADER is taken from the current source directory. Without HEADER the counter is
 # Version.h in <target>_counter/ of the current build directory, written with the counter
-# at 0 when it is missing. Only the copy is declared a byproduct, which is what lets Ninja
-# recompile the including sources in the same build, and what a clean deletes.
+# at 0 when it is missing. Only the copy (and a stamp, below) is declared a byproduct, which
+# is what lets Ninja recompile the including sources in the same build, and what a clean
+# deletes.
 #
 # With CONFIGURATIONS, only builds in the configurations named (CMAKE_BUILD_TYPE, or the one
 # built with a multi-config generator) advance the counter; builds in any other configuration

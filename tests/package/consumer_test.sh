@@ -87,6 +87,18 @@ if [ "$SYSTEM" != calls ]; then
     run meson setup "$SCRATCH/beside" "$SRC" --native-file "$SCRATCH/native.ini"
     [ "$RC" -ne 0 ] && grep -q 'Version.h sits beside main.cpp' <<<"$OUT" || fail "a counter beside main.cpp: $OUT"
   fi
+  # A counter that only Release builds advance: Debug builds compile it as it stands.
+  if [[ $SYSTEM == Ninja* ]]; then
+    printf '#define BuildCount 41\n' >"$SRC/counter/Version.h" && number=41
+    sed -i 's|HEADER counter/Version.h|& CONFIGURATIONS Release|' "$SRC/CMakeLists.txt"
+    for CONFIG in Debug Debug Debug Release Release Release; do
+      [ "$CONFIG" = Debug ] && printed="" || printed=$((++number))
+      run cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=$CONFIG
+      build "$BUILD"
+      check "$CONFIG build printed, then ran" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT"); $(
+        "$BUILD/$([ "$SYSTEM" = Ninja ] || echo "$CONFIG/")example")" "$printed; Build $number"
+    done
+  fi
   echo "$SYSTEM: $FAILED failed"
   exit $((FAILED > 0))
 fi

@@ -12,9 +12,7 @@ FAILED=0
 fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
 check() { [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"; }
 # A python3 of its own (pyenv, a venv) may lack the system's pefile.
-for python in python3 /usr/bin/python3 ""; do
-  [ -n "$python" ] && "$python" -c 'import pefile' 2>/dev/null && break
-done
+python=$(for python in python3 /usr/bin/python3; do "$python" -c 'import pefile' 2>/dev/null && echo "$python" && break; done)
 [ -n "$python" ] || { echo "SKIP: python3-pefile not found"; exit 77; }
 
 # resource <program>: its file and product versions, then its strings (name=value), joined
@@ -23,13 +21,11 @@ resource() {
   "$python" - "$1" <<'EOF' | paste -sd '|'
 import pefile, sys
 pe = pefile.PE(sys.argv[1])
-fixed = pe.VS_FIXEDFILEINFO[0]
-for ms, ls in [(fixed.FileVersionMS, fixed.FileVersionLS), (fixed.ProductVersionMS, fixed.ProductVersionLS)]:
+f = pe.VS_FIXEDFILEINFO[0]
+for ms, ls in [(f.FileVersionMS, f.FileVersionLS), (f.ProductVersionMS, f.ProductVersionLS)]:
     print("%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))
-for info in pe.FileInfo[0]:
-    for table in getattr(info, "StringTable", []):
-        for name, value in table.entries.items():
-            print(name.decode() + "=" + value.decode())
+print(*[name.decode() + "=" + value.decode() for info in pe.FileInfo[0]
+        for table in getattr(info, "StringTable", []) for name, value in table.entries.items()], sep="\n")
 EOF
 }
 
@@ -39,8 +35,7 @@ if [ "$1" = tallier ]; then
 fi
 
 for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres ninja make; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }
-done
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }; done
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-resource.XXXXXX")
 trap 'rm -rf "$SCRATCH"' EXIT
 cmake --install "$2" --prefix "$SCRATCH/prefix" >/dev/null && SOURCES=$(cd "$3" && pwd) || exit 1
@@ -51,14 +46,11 @@ for generator in Ninja "Unix Makefiles"; do
     -DTallier_DIR="$SCRATCH/prefix/lib/cmake/Tallier" 2>&1) || { fail "$generator: configure: $out"; continue; }
   for step in 1 2 3; do
     out=$(cmake --build "$build" 2>&1) || fail "$generator: build $step: $out"
-    check "$generator: build $step printed; the resource holds" \
-      "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$out"); $(resource "$build/example.exe")" \
-      "$step; 1.0.0.$step|1.0.0.$step|FileDescription=Tallier's example|FileVersion=1.0.0.$step|ProductName=Tallier example|ProductVersion=1.0.0.$step"
+    check "$generator: build $step printed; the resource holds" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$out"); $(
+      resource "$build/example.exe")" "$step; 1.0.0.$step|1.0.0.$step|FileDescription=Tallier's example|FileVersion=1.0.0.$step|ProductName=Tallier example|ProductVersion=1.0.0.$step"
   done
   printf '#define BuildCount 65535\n' >"$src/counter/Version.h"
   out=$(cmake --build "$build" 2>&1) && fail "$generator: a program built with BuildCount 65536"
-  grep -q '#error "BuildCount in counter/Version.h is outside 0 to 65535' <<<"$out" ||
-    fail "$generator: no #error for BuildCount 65536: $out"
+  grep -q '#error "BuildCount in counter/Version.h is outside 0 to 65535' <<<"$out" || fail "$generator: no #error: $out"
 done
-echo "Windows version resources: $FAILED failed"
-[ "$FAILED" -eq 0 ]
+echo "Windows version resources: $FAILED failed" && [ "$FAILED" -eq 0 ]
