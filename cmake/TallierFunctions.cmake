@@ -88,14 +88,15 @@ function(tallier_build_counter target)
     string(APPEND copy_dir "/$<CONFIG>")
   endif()
   cmake_path(GET arg_HEADER FILENAME header_name)
-  set(advance Tallier::tallier "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}")
+  set(arguments "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}")
+  set(advance Tallier::tallier ${arguments})
   set(comment "Advancing ${arg_MACRO} in ${arg_HEADER}")
   if(DEFINED arg_CONFIGURATIONS)
-    # The command, one argument until the generator splits it, is empty in the other
-    # configurations, where the generators leave it out. It names the tool's file, not its
-    # target, so the emulator that CMake gives a tool built here for another system is
-    # named too.
-    list(TRANSFORM advance REPLACE "^Tallier::tallier$" "$<TARGET_FILE:Tallier::tallier>")
+    # In the other configurations the command is empty, and the generators leave it out. A
+    # generator expression names the tool's file, not its target, so it names the emulator
+    # too that CMake gives a tool built here for another system; $<SEMICOLON> keeps the
+    # command one argument until the generator splits it.
+    set(advance "$<TARGET_FILE:Tallier::tallier>" ${arguments})
     get_target_property(imported Tallier::tallier IMPORTED)
     if(NOT imported)
       list(PREPEND advance "$<TARGET_PROPERTY:Tallier::tallier,CROSSCOMPILING_EMULATOR>")
