@@ -1,8 +1,10 @@
 # Installs Tallier to a scratch prefix, off PATH, and builds a copy of examples/ with one
 # build system (CMake's generators, Meson, or make with its own Makefile): each build must
 # print the next number and compile that same number into the program, and a clean must lose
-# nothing. With "calls" instead of a build system: Tallier built inside the consuming
-# project, and tallier_build_counter() called the right and the wrong way.
+# nothing; with Ninja and Ninja Multi-Config, a counter that only Release builds advance is
+# left alone and compiled by Debug builds. With "calls" instead of a build system: Tallier
+# built inside the consuming project, and tallier_build_counter() called the right and the
+# wrong way.
 # Usage: bash consumer_test.sh <Tallier's build directory> <Tallier's source directory> <config>
 #   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | make | calls>
 # Exits with 77, counted as skipped, when the build system is not installed.
