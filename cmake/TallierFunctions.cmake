@@ -1,4 +1,5 @@
-# tallier_build_counter(<target> [HEADER <path>] [MACRO <name>] [INCREMENT <n>])
+# tallier_build_counter(<target> [HEADER <path>] [MACRO <name>] [INCREMENT <n>]
+#                       [CONFIGURATIONS <config>...])
 #
 # Advances the counter in HEADER once per build of <target>, before any of <target>'s
 # sources compile, and gives those sources a copy of it in the build tree: an #include of
@@ -9,15 +10,23 @@
 # HEADER is the counter that is kept; no clean deletes it, with any generator. A relative
 # HEADER is taken from the current source directory. Without HEADER the counter is
 # Version.h in <target>_counter/ of the current build directory, written with the counter
-# at 0 when it is missing. Only the copy is declared a byproduct, which is what lets Ninja
-# recompile the including sources in the same build, and what a clean deletes.
+# at 0 when it is missing. Only the copy (and a stamp, below) is declared a byproduct, which
+# is what lets Ninja recompile the including sources in the same build, and what a clean
+# deletes.
+#
+# With CONFIGURATIONS, only builds in the configurations named (CMAKE_BUILD_TYPE, or the one
+# built with a multi-config generator) advance the counter; builds in any other configuration
+# compile its number as it stands. Without it, every build advances the counter.
+#
+# A resource script (.rc) of <target> finds the copy too, and is compiled again on every
+# build, so that a version resource holds the number of the build that made the program.
 #
 # The work is a custom target, <target>_build_counter, that <target> depends on. A
 # PRE_BUILD step would run first only with the Visual Studio generators; a custom target
 # runs on every build with all of them, and its failure (the tool's message, exit status 1
 # or 2) stops the build before <target> compiles.
 function(tallier_build_counter target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;MACRO;INCREMENT" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;MACRO;INCREMENT" "CONFIGURATIONS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "tallier_build_counter: unexpected arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -79,12 +88,35 @@ function(tallier_build_counter target)
     string(APPEND copy_dir "/$<CONFIG>")
   endif()
   cmake_path(GET arg_HEADER FILENAME header_name)
+  set(arguments "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}")
+  set(advance Tallier::tallier ${arguments})
+  set(comment "Advancing ${arg_MACRO} in ${arg_HEADER}")
+  if(DEFINED arg_CONFIGURATIONS)
+    # In the other configurations the command is empty, and the generators leave it out. A
+    # generator expression names the tool's file, not its target, so it names the emulator
+    # too that CMake gives a tool built here for another system; $<SEMICOLON> keeps the
+    # command one argument until the generator splits it.
+    set(advance "$<TARGET_FILE:Tallier::tallier>" ${arguments})
+    get_target_property(imported Tallier::tallier IMPORTED)
+    if(NOT imported)
+      list(PREPEND advance "$<TARGET_PROPERTY:Tallier::tallier,CROSSCOMPILING_EMULATOR>")
+    endif()
+    list(JOIN advance "$<SEMICOLON>" advance)
+    list(JOIN arg_CONFIGURATIONS "," configs)
+    set(advance "$<$<CONFIG:${configs}>:${advance}>")
+    string(APPEND comment " in ${configs} builds, else compiling it as it stands")
+  endif()
+  # Rewritten on every build in every configuration, for the resource scripts to depend on:
+  # the copy's path names the configuration with a multi-config generator, and OBJECT_DEPENDS
+  # takes no generator expression.
+  set(stamp "${counter_dir}/resources.stamp")
   add_custom_target("${counter_target}"
-    COMMAND Tallier::tallier "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}"
+    COMMAND ${advance}
     COMMAND "${CMAKE_COMMAND}" -E copy "${arg_HEADER}" "${copy_dir}/${header_name}"
-    BYPRODUCTS "${copy_dir}/${header_name}"
-    COMMENT "Advancing ${arg_MACRO} in ${arg_HEADER}"
-    VERBATIM)
+    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
+    BYPRODUCTS "${copy_dir}/${header_name}" "${stamp}"
+    COMMENT "${comment}"
+    VERBATIM COMMAND_EXPAND_LISTS)
   add_dependencies("${target}" "${counter_target}")
   get_target_property(type "${target}" TYPE)
   if(NOT type MATCHES "UTILITY|INTERFACE_LIBRARY")
@@ -97,7 +129,22 @@ function(tallier_build_counter target)
   endif()
   # Sources and include directories may still be added to the target after this call.
   cmake_language(EVAL CODE
-    "cmake_language(DEFER CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])")
+    "cmake_language(DEFER CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])
+    cmake_language(DEFER CALL _tallier_recompile_resources [[${target}]] [[${stamp}]])")
+endfunction()
+
+# MinGW's windres writes no dependency file for Ninja, which would then compile a resource
+# script again only when the script itself changed, keeping the number of an earlier build.
+function(_tallier_recompile_resources target stamp)
+  get_property(sources TARGET "${target}" PROPERTY SOURCES)
+  get_target_property(source_dir "${target}" SOURCE_DIR)
+  foreach(source IN LISTS sources)
+    if(source MATCHES [[\.[rR][cC]$]])
+      cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${source_dir}" NORMALIZE)
+      set_property(SOURCE "${source}" TARGET_DIRECTORY "${target}" APPEND PROPERTY
+        OBJECT_DEPENDS "${stamp}")
+    endif()
+  endforeach()
 endfunction()
 
 # Fails where an #include of the counter's file name could find another file than the copy

@@ -1,8 +1,10 @@
 # Installs Tallier to a scratch prefix, off PATH, and builds a copy of examples/ with one
 # build system (CMake's generators, Meson, or make with its own Makefile): each build must
 # print the next number and compile that same number into the program, and a clean must lose
-# nothing. With "calls" instead of a build system: Tallier built inside the consuming
-# project, and tallier_build_counter() called the right and the wrong way.
+# nothing; with Ninja and Ninja Multi-Config, a counter that only Release builds advance is
+# left alone and compiled by Debug builds. With "calls" instead of a build system: Tallier
+# built inside the consuming project, and tallier_build_counter() called the right and the
+# wrong way.
 # Usage: bash consumer_test.sh <Tallier's build directory> <Tallier's source directory> <config>
 #   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | make | calls>
 # Exits with 77, counted as skipped, when the build system is not installed.
@@ -86,6 +88,18 @@ if [ "$SYSTEM" != calls ]; then
     cp "$SRC/counter/Version.h" "$SRC/Version.h"
     run meson setup "$SCRATCH/beside" "$SRC" --native-file "$SCRATCH/native.ini"
     [ "$RC" -ne 0 ] && grep -q 'Version.h sits beside main.cpp' <<<"$OUT" || fail "a counter beside main.cpp: $OUT"
+  fi
+  # A counter that only Release builds advance: Debug builds compile it as it stands.
+  if [[ $SYSTEM == Ninja* ]]; then
+    printf '#define BuildCount 41\n' >"$SRC/counter/Version.h" && number=41
+    sed -i 's|HEADER counter/Version.h|& CONFIGURATIONS Release|' "$SRC/CMakeLists.txt"
+    for CONFIG in Debug Debug Debug Release Release Release; do
+      [ "$CONFIG" = Debug ] && printed="" || printed=$((++number))
+      run cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=$CONFIG
+      build "$BUILD"
+      check "$CONFIG build printed, then ran" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT"); $(
+        "$BUILD/$([ "$SYSTEM" = Ninja ] || echo "$CONFIG/")example")" "$printed; Build $number"
+    done
   fi
   echo "$SYSTEM: $FAILED failed"
   exit $((FAILED > 0))

@@ -1,0 +1,56 @@
+# Reads the version resource of Windows programs with python3-pefile.
+# Usage: bash resource_test.sh tallier <tallier.exe> <the version in project()>
+#          Tallier's own resource names that version.
+#        bash resource_test.sh example <Tallier's build directory> <Tallier's sources>
+#          Installs Tallier to a scratch prefix and cross-builds a copy of examples/ for 64-bit
+#          Windows with MinGW-w64, with Ninja and with Makefiles, three times each: each
+#          program's version resource holds the number that its build printed, and a counter
+#          too large for a resource stops the build.
+# Exits with 77, counted as skipped, when python3-pefile, MinGW-w64, ninja or make is missing.
+set -u
+FAILED=0
+fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
+check() { [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"; }
+# A python3 of its own (pyenv, a venv) may lack the system's pefile.
+python=$(for python in python3 /usr/bin/python3; do "$python" -c 'import pefile' 2>/dev/null && echo "$python" && break; done)
+[ -n "$python" ] || { echo "SKIP: python3-pefile not found"; exit 77; }
+
+# resource <program>: its file and product versions, then its strings (name=value), joined
+# by '|'.
+resource() {
+  "$python" - "$1" <<'EOF' | paste -sd '|'
+import pefile, sys
+pe = pefile.PE(sys.argv[1])
+f = pe.VS_FIXEDFILEINFO[0]
+for ms, ls in [(f.FileVersionMS, f.FileVersionLS), (f.ProductVersionMS, f.ProductVersionLS)]:
+    print("%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF))
+print(*[name.decode() + "=" + value.decode() for info in pe.FileInfo[0]
+        for table in getattr(info, "StringTable", []) for name, value in table.entries.items()], sep="\n")
+EOF
+}
+
+if [ "$1" = tallier ]; then
+  check "$2" "$(resource "$2")" "$3.0|$3.0|FileDescription=Tallier, the build counter|FileVersion=$3|LegalCopyright=MIT License, the Tallier developers|OriginalFilename=tallier.exe|ProductName=Tallier|ProductVersion=$3"
+  exit $((FAILED > 0))
+fi
+
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres ninja make; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }; done
+SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-resource.XXXXXX")
+trap 'rm -rf "$SCRATCH"' EXIT
+cmake --install "$2" --prefix "$SCRATCH/prefix" >/dev/null && SOURCES=$(cd "$3" && pwd) || exit 1
+for generator in Ninja "Unix Makefiles"; do
+  src=$SCRATCH/$generator build=$SCRATCH/$generator/build
+  cp -r "$SOURCES/examples" "$src"
+  out=$(cmake -S "$src" -B "$build" -G "$generator" -DCMAKE_TOOLCHAIN_FILE="$SOURCES/cmake/mingw-x86_64.cmake" \
+    -DTallier_DIR="$SCRATCH/prefix/lib/cmake/Tallier" 2>&1) || { fail "$generator: configure: $out"; continue; }
+  for step in 1 2 3; do
+    out=$(cmake --build "$build" 2>&1) || fail "$generator: build $step: $out"
+    check "$generator: build $step printed; the resource holds" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$out"); $(
+      resource "$build/example.exe")" "$step; 1.0.0.$step|1.0.0.$step|FileDescription=Tallier's example|FileVersion=1.0.0.$step|ProductName=Tallier example|ProductVersion=1.0.0.$step"
+  done
+  printf '#define BuildCount 65535\n' >"$src/counter/Version.h"
+  out=$(cmake --build "$build" 2>&1) && fail "$generator: a program built with BuildCount 65536"
+  grep -q '#error "BuildCount in counter/Version.h is outside 0 to 65535' <<<"$out" || fail "$generator: no #error: $out"
+done
+echo "Windows version resources: $FAILED failed" && [ "$FAILED" -eq 0 ]
