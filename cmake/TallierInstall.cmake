@@ -16,8 +16,9 @@ if(WIN32)
   install(FILES LICENSE CHANGELOG.md DESTINATION ${TALLIER_INSTALL_DOCDIR})
 else()
   # Debian's layout: man page and changelog gzipped without a time stamp, so that the same
-  # sources give the same package; the license as the copyright file; and the reasons for
-  # the checker's findings that are kept on purpose.
+  # sources give the same package; the license as the copyright file; and, in the .deb
+  # alone (its own component, which CPack adds), the reasons for the checker's findings that
+  # are kept on purpose.
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG.md)
   foreach(file ${CMAKE_CURRENT_BINARY_DIR}/tallier.1 ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md)
     cmake_path(GET file FILENAME name)
@@ -32,7 +33,7 @@ else()
     RENAME changelog.gz)
   install(FILES LICENSE DESTINATION ${TALLIER_INSTALL_DOCDIR} RENAME copyright)
   install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-    RENAME tallier)
+    RENAME tallier COMPONENT deb EXCLUDE_FROM_ALL)
 endif()
 
 install(EXPORT TallierTargets NAMESPACE Tallier:: DESTINATION ${TALLIER_INSTALL_CMAKEDIR})

@@ -15,6 +15,7 @@ fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
 cpack -G DEB -B "$SCRATCH/out" --config "$1/CPackConfig.cmake" >"$SCRATCH/log" 2>&1 || fail "cpack: $(cat "$SCRATCH/log")"
 deb=$(ls "$SCRATCH"/out/tallier_*.deb) || exit 1
 lintian --fail-on error,warning "$deb" >"$SCRATCH/log" 2>&1 || fail "lintian: $(cat "$SCRATCH/log")"
+depends=$(dpkg-deb -f "$deb" Depends) && [ -z "$depends" ] || fail "the static tool's package depends on: $depends"
 
 apt-get install -y -qq "$deb" >"$SCRATCH/log" 2>&1 || fail "apt-get install: $(cat "$SCRATCH/log")"
 cd "$SCRATCH" && printf '#define BuildCount 41\n' >Version.h
