@@ -12,6 +12,22 @@ install(TARGETS tallier EXPORT TallierTargets RUNTIME DESTINATION ${CMAKE_INSTAL
 
 set(TALLIER_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tallier)
 if(WIN32)
+  # Windows has no man: the page also comes as plain text with Windows line ends, at the top
+  # of the installation, beside bin. groff is rare on Windows itself, where MSVC builds.
+  find_program(TALLIER_GROFF groff)
+  if(TALLIER_GROFF)
+    execute_process(COMMAND ${TALLIER_GROFF} -man -Tascii -P-cbou ${CMAKE_CURRENT_BINARY_DIR}/tallier.1
+      OUTPUT_VARIABLE page RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "groff ${CMAKE_CURRENT_BINARY_DIR}/tallier.1: ${status}")
+    endif()
+    string(REPLACE "\n" "\r\n" page "${page}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/tallier.txt "${page}")
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tallier.txt DESTINATION .)
+  else()
+    message(WARNING "No groff (Debian: groff-base): the man page is installed without tallier.txt, "
+      "its text for Windows")
+  endif()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tallier.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES LICENSE CHANGELOG.md DESTINATION ${TALLIER_INSTALL_DOCDIR})
 else()
