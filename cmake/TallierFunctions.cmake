@@ -8,11 +8,11 @@
 # add_subdirectory() defines.
 #
 # HEADER is the counter that is kept; no clean deletes it, with any generator. A relative
-# HEADER is taken from the current source directory. Without HEADER the counter is
-# Version.h in <target>_counter/ of the current build directory, written with the counter
-# at 0 when it is missing. Only the copy (and a stamp, below) is declared a byproduct, which
-# is what lets Ninja recompile the including sources in the same build, and what a clean
-# deletes.
+# HEADER is taken from the current source directory, and must exist. Without HEADER the
+# counter is Version.h in <target>_counter/ of the current build directory, written with
+# the counter at 0 when it is missing. Only the copy (and a stamp, below) is declared a
+# byproduct, which is what lets Ninja recompile the including sources in the same build,
+# and what a clean deletes.
 #
 # With CONFIGURATIONS, only builds in the configurations named (CMAKE_BUILD_TYPE, or the one
 # built with a multi-config generator) advance the counter; builds in any other configuration
@@ -65,6 +65,14 @@ function(tallier_build_counter target)
     endif()
   endif()
   cmake_path(ABSOLUTE_PATH arg_HEADER BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+  # A named counter that is missing is a wrong path or a counter lost, more likely than a new
+  # one: started at 0, it would give out again the numbers of builds already made.
+  if(NOT EXISTS "${arg_HEADER}")
+    message(FATAL_ERROR
+      "tallier_build_counter: the counter ${arg_HEADER} does not exist; create it holding the "
+      "line #define ${arg_MACRO} 0, or, if it was lost, copy back the backup beside it "
+      "(Version.bak for Version.h) and advance it once with tallier")
+  endif()
 
   # Two counter targets on one header would run in parallel and rewrite it at the same time.
   string(MD5 header_key "${arg_HEADER}")

@@ -12,12 +12,29 @@ install(TARGETS tallier EXPORT TallierTargets RUNTIME DESTINATION ${CMAKE_INSTAL
 
 set(TALLIER_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/tallier)
 if(WIN32)
+  # Windows has no man: the page also comes as plain text with Windows line ends, at the top
+  # of the installation, beside bin. groff is rare on Windows itself, where MSVC builds.
+  find_program(TALLIER_GROFF groff)
+  if(TALLIER_GROFF)
+    execute_process(COMMAND ${TALLIER_GROFF} -man -Tascii -P-cbou ${CMAKE_CURRENT_BINARY_DIR}/tallier.1
+      OUTPUT_VARIABLE page RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "groff ${CMAKE_CURRENT_BINARY_DIR}/tallier.1: ${status}")
+    endif()
+    string(REPLACE "\n" "\r\n" page "${page}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/tallier.txt "${page}")
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tallier.txt DESTINATION .)
+  else()
+    message(WARNING "No groff (Debian: groff-base): the man page is installed without tallier.txt, "
+      "its text for Windows")
+  endif()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tallier.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES LICENSE CHANGELOG.md DESTINATION ${TALLIER_INSTALL_DOCDIR})
 else()
   # Debian's layout: man page and changelog gzipped without a time stamp, so that the same
-  # sources give the same package; the license as the copyright file; and the reasons for
-  # the checker's findings that are kept on purpose.
+  # sources give the same package; the license as the copyright file; and, in the .deb
+  # alone (its own component, which CPack adds), the reasons for the checker's findings that
+  # are kept on purpose.
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG.md)
   foreach(file ${CMAKE_CURRENT_BINARY_DIR}/tallier.1 ${CMAKE_CURRENT_SOURCE_DIR}/CHANGELOG.md)
     cmake_path(GET file FILENAME name)
@@ -32,7 +49,7 @@ else()
     RENAME changelog.gz)
   install(FILES LICENSE DESTINATION ${TALLIER_INSTALL_DOCDIR} RENAME copyright)
   install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-    RENAME tallier)
+    RENAME tallier COMPONENT deb EXCLUDE_FROM_ALL)
 endif()
 
 install(EXPORT TallierTargets NAMESPACE Tallier:: DESTINATION ${TALLIER_INSTALL_CMAKEDIR})

@@ -24,13 +24,18 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-  # dpkg-shlibdeps (from dpkg-dev) finds the libc and libstdc++ versions the binary needs;
-  # without it the package names the libraries with no version.
-  find_program(TALLIER_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(TALLIER_DPKG_SHLIBDEPS)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  # Everything that cmake --install installs, and the .deb's own files.
+  set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};Tallier;ALL;/" "${PROJECT_BINARY_DIR};Tallier;deb;/")
+  # The tool is linked statically and needs no package. A dynamic one needs the libc and
+  # libstdc++ versions that dpkg-shlibdeps (from dpkg-dev) finds, or at least those libraries.
+  if(NOT (TALLIER_STATIC AND TALLIER_LINKS_STATIC))
+    find_program(TALLIER_DPKG_SHLIBDEPS dpkg-shlibdeps)
+    if(TALLIER_DPKG_SHLIBDEPS)
+      set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    else()
+      set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+    endif()
   endif()
 endif()
 

@@ -58,6 +58,7 @@ check_builds() {
 
 run cmake --install "$1" --config "$CONFIG" --prefix "$PREFIX"
 [ "$RC" -eq 0 ] || { fail "install: $OUT"; exit 1; }
+[ ! -e "$PREFIX/share/lintian" ] || fail "the .deb's lintian overrides installed into $PREFIX"
 cp -r "$2/examples" "$SRC"
 
 if [ "$SYSTEM" != calls ]; then
@@ -119,8 +120,10 @@ while IFS='|' read -r call expected; do
   mkdir -p "$project/sub"
   printf '#define Patch 7\n' >"$project/sub/Counter.h"
   printf '#define BuildCount 41\n' >"$project/Version.h"
-  printf 'cmake_minimum_required(VERSION 3.20)\nproject(call NONE)\nfind_package(Tallier REQUIRED)\nadd_custom_target(app ALL)\n%s\n' \
-    "${call//;/$'\n'}" >"$project/CMakeLists.txt"
+  # A project for another architecture than the tool's (pointers of the other size) still
+  # finds the package: it runs the tool and links nothing of it.
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(call NONE)\nset(CMAKE_SIZEOF_VOID_P %s)\nfind_package(Tallier REQUIRED)\nadd_custom_target(app ALL)\n%s\n' \
+    $((12 - $(getconf LONG_BIT) / 8)) "${call//;/$'\n'}" >"$project/CMakeLists.txt"
   run cmake -S "$project" -B "$project/build" -DCMAKE_PREFIX_PATH="$PREFIX"
   if [ "${expected%% *}" != ok ]; then
     [ "$RC" -ne 0 ] && grep -qF "$expected" <<<"$(tr -s ' \n' '  ' <<<"$OUT")" || fail "$call: $OUT"
@@ -135,6 +138,7 @@ done <<'EOF'
 tallier_build_counter(app)|ok build/app_counter/Version.h #define BuildCount 2
 tallier_build_counter(app HEADER sub/Counter.h MACRO Patch INCREMENT -2)|ok sub/Counter.h #define Patch 3
 tallier_build_counter(app HEADER sub/Counter.h INCREMENT 7x)|INCREMENT must be an integer
+tallier_build_counter(app HEADER sub/Missing.h MACRO Patch)|Missing.h does not exist; create it holding the line #define Patch 0
 tallier_build_counter(app HEADER sub/Counter.h);add_custom_target(other);tallier_build_counter(other HEADER ${CMAKE_CURRENT_SOURCE_DIR}/sub/../sub/Counter.h)|already advanced for app
 tallier_build_counter(app);set_property(TARGET app PROPERTY SOURCES main.cpp)|Version.h sits beside
 file(WRITE ${CMAKE_CURRENT_SOURCE_DIR}/sub/info.h "");tallier_build_counter(app HEADER sub/Counter.h)|holds info.h beside the counter
