@@ -65,10 +65,10 @@ constexpr int kLockPatienceMs = 10000;
 /// system drops it when the process dies.
 Opened openLockedHeader(const std::string& path, File& header);
 
-/// Creates the rewritten copy anew, with the permission bits, access control list (and, where
-/// allowed, the owner) of `header`, or on Windows its attributes (read-only among them) and
-/// security descriptor. A leftover file or link of that name is removed first, never written
-/// through.
+/// Creates the rewritten copy anew, with the access control list (and, where allowed, the
+/// owner) of `header`, or on Windows its attributes (read-only among them) and security
+/// descriptor; finishCopy gives it the header's permission bits. A leftover file or link of that
+/// name is removed first, never written through.
 bool createCopy(const std::string& path, const File& header, File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
@@ -80,8 +80,9 @@ bool writeText(File& file, const char* data, size_t size);
 /// Copies what is left of `from` to the end of `to`, as readText and writeText would.
 CopyError copyRest(File& from, File& to);
 
-/// Forces the file's contents to stable storage.
-bool syncFile(File& file);
+/// Gives the written copy the permission bits of `original` (on POSIX after the last write,
+/// which clears the set-user-ID and set-group-ID bits) and forces it to stable storage.
+bool finishCopy(File& copy, const File& original);
 
 /// Closes the file; false when data could not be written out.
 bool closeFile(File& file);

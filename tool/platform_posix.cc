@@ -211,21 +211,33 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
     }
     if (errno != EEXIST)
       return -1;
-    const int found = openat(dir, name.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (found < 0) {
-      if (errno != ENOENT && unlinkat(dir, name.leaf, 0) != 0 && errno != ENOENT)
+    struct stat st;
+    if (fstatat(dir, name.leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT)
+        continue;
+      return -1;
+    }
+    if (S_ISLNK(st.st_mode) || sameFile(st, header)) {
+      if (unlinkat(dir, name.leaf, 0) != 0 && errno != ENOENT)
         return -1;
       continue;
     }
-    struct stat st;
-    bool removed = fstat(found, &st) == 0;
-    if (removed && sameFile(st, header)) {
-      removed = unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT;
-    } else if (removed) {
-      const Lock lock = waitForLock(found, name);
-      removed = lock == Lock::kMoved ||
-                (lock == Lock::kTaken && (unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT));
+    // Anything but a regular file is no leftover copy, and is not even opened (a device might
+    // act on it).
+    if (!S_ISREG(st.st_mode))
+      return -1;
+    // One that the run may not open may be the copy of another user's live run, in a
+    // directory that anyone may write to: it cannot be locked, and is not the run's to remove.
+    const int found = openat(dir, name.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (found < 0) {
+      if (errno == ENOENT || errno == ELOOP)
+        continue;
+      return -1;
     }
+    const Lock lock = waitForLock(found, name);
+    const bool removed =
+        lock == Lock::kMoved ||
+        (lock == Lock::kTaken && (unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT));
     close(found);
     if (!removed)
       return -1;
@@ -249,7 +261,7 @@ bool linkBackup(const std::string& header, const std::string& backup) {
     return false;
   bool made = createCopy(backup, in, out);
   if (made) {
-    made = copyRest(in, out) == CopyError::kNone && syncFile(out);
+    made = copyRest(in, out) == CopyError::kNone && finishCopy(out, in);
     made = closeFile(out) && made;
   }
   closeFile(in);
@@ -376,9 +388,8 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   if (d < 0)
     return false;
   // The copy's descriptor is closed before the rename; a second one holds the name's lock
-  // until the process ends, past the rename.
-  if (!copyOwner(d, st) || !copyAccessAcl(fd(header), d) || fchmod(d, st.st_mode & 07777) != 0 ||
-      fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
+  // until the process ends, past the rename. Until it is finished the copy is private.
+  if (!copyOwner(d, st) || !copyAccessAcl(fd(header), d) || fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
     close(d);
     return false;
   }
@@ -430,8 +441,10 @@ CopyError copyRest(File& from, File& to) {
   }
 }
 
-bool syncFile(File& file) {
-  return fsync(fd(file)) == 0;
+bool finishCopy(File& copy, const File& original) {
+  struct stat st;
+  return fstat(fd(original), &st) == 0 && fchmod(fd(copy), st.st_mode & 07777) == 0 &&
+         fsync(fd(copy)) == 0;
 }
 
 bool closeFile(File& file) {

@@ -219,8 +219,9 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   return true;
 }
 
-bool syncFile(File& file) {
-  return FlushFileBuffers(handleOf(file)) != 0;
+// The attributes were the header's from the start: no write takes them away.
+bool finishCopy(File& copy, const File&) {
+  return FlushFileBuffers(handleOf(copy)) != 0;
 }
 
 bool closeFile(File& file) {

@@ -171,7 +171,7 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
   PassOutcome outcome = Pass(header, copy, settings).run(value);
   // The copy must be on disk before it takes the header's name; a failure to get it there
   // is a failed write like any other.
-  if (outcome == PassOutcome::kRewritten && !syncFile(copy))
+  if (outcome == PassOutcome::kRewritten && !finishCopy(copy, header))
     outcome = PassOutcome::kWriteError;
   if (!closeFile(copy) && (outcome == PassOutcome::kRewritten || outcome == PassOutcome::kNotFound))
     outcome = PassOutcome::kWriteError;

@@ -75,6 +75,7 @@ Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
 missing.new|-|1|Error Tallier Can't use: missing.new as header, its copy would take its name||
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
+|#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||! $WINDOWS && mkfifo Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|ln -s nowhere Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|printf left >Version~h
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version.new

@@ -94,6 +94,21 @@ replacement_is_atomic_and_durable() {
 a/b|Version.h|2
 @/a/b|Version.h|2
 EOF
+  # Companions beside the header's directory: both directories are synced.
+  mkdir build.d && header_text 1 >build.d/Version
+  run_traced "-y -o $trace -e trace=fsync" build.d/Version
+  check "directories synced" "$(grep -oE "fsync\([0-9]+<$(pwd -P)(/build.d)?>\) += 0" "$trace" | sort -u | wc -l)" 2
+}
+
+# A copy under Version.new that the run may not open may be another user's live run's, in a
+# directory that anyone may write to: it is left alone, and the run changes nothing.
+another_users_copy_is_left_alone() {
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root: another user's copy left alone"; return; }
+  header_text 41 >Version.h && printf theirs >Version.new && chown 4321 Version.new
+  chmod 600 Version.new && chmod 777 . && chmod o+x "$SCRATCH_ROOT" && cp "$TALLIER" "$SCRATCH_ROOT/tallier"
+  WRAP=(setpriv --reuid=1234 --regid=1234 --clear-groups) && TALLIER=$SCRATCH_ROOT/tallier run && WRAP=()
+  expect 1 "Error Tallier Can't open: Version.new for writing"
+  check "their copy" "$(cat Version.new)" theirs
 }
 
 # Killed on entry to each step of the replacement: the header is whole, the one expected
@@ -167,30 +182,36 @@ EOF
 }
 
 # Another program meanwhile, or a limit of the process: a lock held by a build that runs
-# under `flock Version.h` is given up on; an edit made while the run reads the header is not
-# undone, and nothing is replaced; a closed output pipe, a file-size or memory limit are
-# failures like any other. Each says so (status 1) and leaves the header as expected.
-# what runs ("$@" is the tool) | message | header after | backup after
+# under `flock Version.h` is given up on, but not one whose holder replaced the header
+# (moved: the run is stopped while that happens); an edit made while the run reads the header
+# is not undone, and nothing is replaced; a closed output pipe, a file-size or memory limit
+# are failures like any other. Each says so and leaves the header as expected.
+# what runs ("$@" is the tool) | status | message | header after | backup after
 others_and_limits() {
-  local how message after backup helpers
-  helpers='closed() { set -o pipefail; (sleep .3; "$@") | true; }; edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
-    for i in $(seq 500); do [ "$(stat -c %s Version.new)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
-    eval "$1"; wait $!; }; '
-  while IFS='|' read -r how message after backup; do
+  local how status message after backup helpers
+  helpers='closed() { set -o pipefail; (sleep .3; "$@") | true; }
+    moved() { flock Version.h sleep .6 & local f=$!; sleep .2; "$@" & local t=$!; sleep .2
+      kill -STOP $t; cp Version.h x && mv x Version.h; wait $f; kill -CONT $t; wait $t; }
+    edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
+      for i in $(seq 500); do [ "$(stat -c %s Version.new)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
+      eval "$1"; wait $!; }; '
+  while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
     rm -f Version.* && make_header
     WRAP=(bash -c "$helpers$how" -) && run && WRAP=()
-    check "status with $how" "$RC" 1 && check "output with $how" "$OUT" "${message:+$message$'\n'}"
+    check "status with $how" "$RC" "$status" && check "output with $how" "$OUT" "${message:+$message$'\n'}"
     check "stderr with $how" "$ERR" ""
     check "header after $how" "$(which_text Version.h)" "$after"
     check "backup after $how" "$(grep -qx stale Version.bak && echo stale || which_text Version.bak)" "$backup"
   done <<'EOF'
-flock Version.h "$@"|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
-edit 'echo // >>Version.h' "$@"|Error Tallier Changed during the run: Version.h|torn|stale
-edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|Error Tallier Changed during the run: Version.h|torn|stale
-closed "$@"||new|old
-ulimit -f 4; "$@"|Error Tallier Error writing: Version.new|old|stale
-ulimit -v 1200; "$@"|Error Tallier Out of memory|old|stale
+flock Version.h "$@"|1|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
+moved "$@"|0|Upcount: BuildCount = 42|new|old
+edit 'echo // >>Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+edit 'dd of=Version.h conv=notrunc status=none <<<"// A"' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+closed "$@"|1||new|old
+ulimit -f 4; "$@"|1|Error Tallier Error writing: Version.new|old|stale
+ulimit -v 1200; "$@"|1|Error Tallier Out of memory|old|stale
 EOF
 }
 
@@ -203,6 +224,10 @@ access_beyond_mode_bits() {
   run
   check "ACL" "$(getfacl -cp Version.h | grep . | paste -sd ' ')" "user::rw- user:1234:r-- group::--- mask::r-- other::---"
   check "mode" "$(stat -c %a Version.h)" 640
+  mkdir e && setfacl -d -m u:1234:rw e && header_text 1 >e/Version.h && setfacl -b e/Version.h
+  run e/Version.h
+  check "ACL entries from the directory's default" "$(getfacl -cp e/Version.h | grep -c 1234)" 0
+  local tallier=$TALLIER
   mkdir d && header_text 41 >d/Version.h
   WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$SCRATCH_ROOT/trace" -e trace=syncfs)
   if [ "$(id -u)" -eq 0 ]; then
@@ -213,6 +238,7 @@ access_beyond_mode_bits() {
   expect 0 "Upcount: BuildCount = 42"
   check "synced file systems" "$(grep -c 'syncfs(.*= 0' "$SCRATCH_ROOT/trace")" 1
   header_text 41 | cmp -s d/Version.bak - || fail "backup in a directory of mode 0300"
+  TALLIER=$tallier
 }
 
 # A header further down than the longest path the system takes at once (PATH_MAX, 4,096 on
@@ -230,5 +256,6 @@ long_path() {
 
 run_cases faults_are_reported replacement_is_atomic_and_durable \
   killed_at_each_step_leaves_a_whole_header \
-  mode_and_owner_are_kept symbolic_links_are_kept others_and_limits access_beyond_mode_bits long_path
+  mode_and_owner_are_kept symbolic_links_are_kept others_and_limits access_beyond_mode_bits long_path \
+  another_users_copy_is_left_alone
 finish
