@@ -270,8 +270,9 @@ ExitStatus runTallier(const RunSettings& settings) {
       return kFileError;
     return status;
   } catch (const std::bad_alloc&) {
-    // The buffers are taken before anything changes, so that what fails for want of memory
-    // has changed nothing.
+    // The buffers are taken before the header changes, and the room for the report at the
+    // start, so that what fails for want of memory leaves the header and the backup as they
+    // were (a copy may be left, as after other failures).
     writeOutput(kOutOfMemory);
     return kFileError;
   }
