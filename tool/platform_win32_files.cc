@@ -156,15 +156,14 @@ bool clearLinkName(const std::string& path) {
   return CloseHandle(doomed) != 0 && replaced;
 }
 
-// Creates `path` anew, with the right to set its access rules, and locks it. Runs on headers
-// that share a companion's name (Version.h and Version.hpp) take the name in turns: a file
-// found there is locked first, so that one still in use by a live run is waited for, and
-// removed once its run has ended or died.
+// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
+// and Version.hpp) take the name in turns: a file found there is locked first, so that one
+// still in use by a live run is waited for, and removed once its run has ended or died.
 HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
   const std::wstring name = systemPath(path);
   for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
-    const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE | WRITE_DAC, kShareAll, nullptr,
-                                       CREATE_NEW, attributes, nullptr);
+    const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                       attributes, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
       // Another run may have locked it first, taken it for a leftover and removed it.
       const Lock lock = waitForLock(created, name);
@@ -233,35 +232,36 @@ bool sameAcl(const ACL* a, const ACL* b) {
          sizeA.AclBytesInUse == sizeB.AclBytesInUse && std::memcmp(a, b, sizeA.AclBytesInUse) == 0;
 }
 
-// The header's DACL says who may use it, beyond what its directory grants to a new file: the
-// copy, given what the directory grants, takes the header's where the two differ (a DACL like
-// the directory's stays as it is; Wine, which maps a DACL to mode bits and back, would change
-// those). False when it could not; a header whose DACL cannot be read has none to keep.
-bool copyAccessRules(HANDLE header, HANDLE copy) {
+// The header's DACL says who may use it, beyond what its directory grants a new file: the
+// copy takes it where the two differ, as far as the run may set it there; else the copy keeps
+// what the directory grants. A DACL like the directory's is left as it is: Wine, which keeps
+// a DACL as mode bits, maps them one way and back differently.
+void copyAccessRules(HANDLE header, HANDLE copy, const std::wstring& copyName) {
   PACL kept = nullptr;
   PACL given = nullptr;
   PSECURITY_DESCRIPTOR headerRules = nullptr;
   PSECURITY_DESCRIPTOR copyRules = nullptr;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  bool copied = true;
   if (GetSecurityInfo(header, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &kept,
                       nullptr, &headerRules) == ERROR_SUCCESS &&
-      GetSecurityDescriptorControl(headerRules, &control, &revision)) {
-    // Inherited entries, unless the header's rules are protected from them, are the copy's
-    // own directory's, and taken from there.
-    const SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION |
-        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    copied = GetSecurityInfo(copy, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                             &given, nullptr, &copyRules) == ERROR_SUCCESS &&
-             (sameAcl(kept, given) || SetSecurityInfo(copy, SE_FILE_OBJECT, what, nullptr, nullptr,
-                                                      kept, nullptr) == ERROR_SUCCESS);
+      GetSecurityDescriptorControl(headerRules, &control, &revision) &&
+      GetSecurityInfo(copy, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &given,
+                      nullptr, &copyRules) == ERROR_SUCCESS &&
+      !sameAcl(kept, given)) {
+    // Where the header's DACL follows its directory's (automatic inheritance, unprotected),
+    // its inherited entries are the copy's directory's, taken from there; any other DACL (one
+    // that Wine makes up from mode bits among them) is set as it stands.
+    const bool inherits =
+        (control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED)) == SE_DACL_AUTO_INHERITED;
+    SetNamedSecurityInfoW(const_cast<wchar_t*>(copyName.c_str()), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | (inherits
+                                                           ? UNPROTECTED_DACL_SECURITY_INFORMATION
+                                                           : PROTECTED_DACL_SECURITY_INFORMATION),
+                          nullptr, nullptr, kept, nullptr);
   }
   LocalFree(headerRules);
   LocalFree(copyRules);
-  return copied;
 }
 
 bool moveOver(const std::wstring& from, const std::wstring& to) {
@@ -320,8 +320,8 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   // The copy's handle is closed before the rename; a second one holds the name's lock until
   // the process ends, past the rename.
   HANDLE keeper = nullptr;
-  if (!copyAccessRules(handleOf(header), handle) ||
-      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
+  copyAccessRules(handleOf(header), handle, systemPath(path));
+  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
     CloseHandle(handle);
     return false;
