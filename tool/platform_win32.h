@@ -28,8 +28,8 @@ std::string toUtf8(const wchar_t* text);
 /// The form of `path` that every call on the system is given (see platform_win32_names.cc).
 std::wstring systemPath(const std::string& path);
 
-/// What the system tells of the file that `path` names, its identity among it: its volume and
-/// its index there, whatever name reached it.
+/// What the system tells of the file that `path` names, its identity among it (its volume
+/// and its index there, whatever name reached it).
 bool identityOf(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info);
 
 /// True when `path` still names the file open under `handle`.
@@ -45,6 +45,7 @@ enum class NameKind {
   kLink       ///< a link to another name (symbolic, or a junction)
 };
 
+/// What `path` is to the file it reaches.
 NameKind nameKind(const std::wstring& path);
 
 }  // namespace tallier

@@ -146,10 +146,11 @@ bool renameOpenFile(HANDLE handle, const std::wstring& to) {
 // nowhere, or one it follows), or of a read-only hard link: a file of this run's own, deleted
 // when closed, is renamed over it, which replaces the link itself and never touches what it
 // leads to. Wine renames nothing over a link to a file that is open, the header among them:
-// such a link stays, and its name cannot be had.
+// such a link stays, and its name cannot be had. The file is made anew: one that this run
+// removed, but others still hold open, may wait under that name, and is no file of ours.
 bool clearLinkName(const std::string& path) {
-  const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr,
-                                    CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr, CREATE_NEW,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (doomed == INVALID_HANDLE_VALUE)
     return false;
   const bool replaced = renameOpenFile(doomed, systemPath(path));
@@ -254,11 +255,11 @@ void copyAccessRules(HANDLE header, HANDLE copy, const std::wstring& copyName) {
     // that Wine makes up from mode bits among them) is set as it stands.
     const bool inherits =
         (control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED)) == SE_DACL_AUTO_INHERITED;
-    SetNamedSecurityInfoW(const_cast<wchar_t*>(copyName.c_str()), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | (inherits
-                                                           ? UNPROTECTED_DACL_SECURITY_INFORMATION
-                                                           : PROTECTED_DACL_SECURITY_INFORMATION),
-                          nullptr, nullptr, kept, nullptr);
+    SetNamedSecurityInfoW(
+        const_cast<wchar_t*>(copyName.c_str()), SE_FILE_OBJECT,
+        DACL_SECURITY_INFORMATION | (inherits ? UNPROTECTED_DACL_SECURITY_INFORMATION
+                                              : PROTECTED_DACL_SECURITY_INFORMATION),
+        nullptr, nullptr, kept, nullptr);
   }
   LocalFree(headerRules);
   LocalFree(copyRules);
@@ -317,10 +318,10 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
+  copyAccessRules(handleOf(header), handle, systemPath(path));
   // The copy's handle is closed before the rename; a second one holds the name's lock until
   // the process ends, past the rename.
   HANDLE keeper = nullptr;
-  copyAccessRules(handleOf(header), handle, systemPath(path));
   if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
     CloseHandle(handle);
