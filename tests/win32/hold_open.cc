@@ -52,20 +52,25 @@ int lockWhole(int count, char** pairs) {
   return sayHeld(true);
 }
 
-// Only a run opens the copy's name to read, and only once it holds its header's lock: an open
-// that shares no reading fails then.
+// A run takes its header's lock, reads how the header is, then waits for the copy's name held
+// here. Trying the header's lock, let go at once, only makes a run try again; a moment after
+// it is found taken, the run has read how the header is.
 int editDuringRun(const char* header, const char* copy, bool replace) {
   const HANDLE held =
       CreateFileA(copy, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE locked =
+      CreateFileA(header, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   if (!lockRun(held) || sayHeld(false) != 0)
     return 1;
+  OVERLAPPED at = {};
+  at.OffsetHigh = 0x40000000;
   for (int look = 0; look < 60000; ++look) {
-    const HANDLE probe =
-        CreateFileA(copy, FILE_READ_DATA, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE || !CloseHandle(probe))
+    if (!LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) ||
+        !UnlockFileEx(locked, 0, 1, 0, &at))
       break;
     Sleep(1);
   }
+  Sleep(500);
   if (replace && !MoveFileExA(header, (std::string(header) + ".orig").c_str(), 0))
     return 1;
   const HANDLE edited = CreateFileA(header, FILE_APPEND_DATA, kShareAll, nullptr,
