@@ -28,14 +28,25 @@ std::string toUtf8(const wchar_t* text);
 /// The form of `path` that every call on the system is given (see platform_win32_names.cc).
 std::wstring systemPath(const std::string& path);
 
+/// What the system tells of the file that `path` names, its identity among it (its volume
+/// and its index there, whatever name reached it).
+bool identityOf(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info);
+
 /// True when `path` still names the file open under `handle`.
 bool namesFile(const std::wstring& path, HANDLE handle);
 
 /// The system's own name for the open file, in the \\?\ form.
 bool finalName(HANDLE handle, std::wstring& name);
 
-/// False when `path` is a link that the system follows to another file whatever it is told.
-bool opensAsItself(const std::wstring& path);
+/// What a name is to its file, the name itself not followed.
+enum class NameKind {
+  kSole,      ///< its only name, or a name that reaches nothing
+  kHardLink,  ///< one of the names of a file that has several
+  kLink       ///< a link to another name (symbolic, or a junction)
+};
+
+/// What `path` is to the file it reaches.
+NameKind nameKind(const std::wstring& path);
 
 }  // namespace tallier
 

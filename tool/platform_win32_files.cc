@@ -1,6 +1,9 @@
 // Files on Windows: the run lock, the copy, removal and the renames that replace the header.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -33,11 +36,33 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Waits for the lock that runs take on the header, and on the copy's name (see createCopy).
-bool lockRun(HANDLE handle) {
-  OVERLAPPED at = {};
-  at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
+// for a moment each.
+constexpr DWORD kFirstPauseMs = 1;
+constexpr DWORD kLongestPauseMs = 16;
+
+enum class Lock { kTaken, kMoved, kHeld, kFailed };
+
+// Waits for the lock that runs take on the header, and on the copy's name (see createCopy),
+// on `handle`, the file that `name` named when it was opened. A run ahead lets go once it has
+// put another file under that name: then the lock on this one is of no use, and kMoved sends
+// the caller to the new one. A lock held past kLockPatienceMs while the name keeps naming this
+// file is another program's, which may hold it over the whole file for as long as it likes.
+Lock waitForLock(HANDLE handle, const std::wstring& name) {
+  const ULONGLONG since = GetTickCount64();
+  for (DWORD pauseMs = kFirstPauseMs;; pauseMs = std::min(pauseMs * 2, kLongestPauseMs)) {
+    OVERLAPPED at = {};
+    at.OffsetHigh = kLockOffsetHigh;
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+      return namesFile(name, handle) ? Lock::kTaken : Lock::kMoved;
+    if (GetLastError() != ERROR_LOCK_VIOLATION)
+      return Lock::kFailed;
+    if (!namesFile(name, handle))
+      return Lock::kMoved;
+    if (GetTickCount64() - since >= kLockPatienceMs)
+      return Lock::kHeld;
+    Sleep(pauseMs);
+  }
 }
 
 // The name a header moved aside (open under `moved`) goes back to: `name` as the header's own
@@ -48,12 +73,14 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
   std::wstring own;
   if (!finalName(moved, own))
     return name;
+  const size_t ownLeaf = own.rfind(L'\\') + 1;
   const size_t tilde = own.rfind(L'~');
+  if (tilde == std::wstring::npos || tilde < ownLeaf)
+    return name;
   if (tilde + 1 == own.size())
     own.erase(tilde);
   else
     own[tilde] = L'.';
-  const size_t ownLeaf = own.rfind(L'\\') + 1;
   const size_t leaf = name.rfind(L'\\') + 1;
   if (CompareStringOrdinal(own.c_str() + ownLeaf, -1, name.c_str() + leaf, -1, TRUE) != CSTR_EQUAL)
     return name;
@@ -64,26 +91,30 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
 // replaceKeepingOld): the header waits under its scratch name, still locked by that run until
 // it ends or dies. A missing header found there is waited for; still missing once the lock is
 // ours, it was left there by a run that died in between, and it takes its name back. Returns
-// false when the header is not there to be waited for.
+// false when the header is not there to be waited for. A link there is no header of a run's,
+// and what it leads to is never taken.
 bool awaitMovedHeader(const std::wstring& name) {
   const std::wstring aside = systemPath(scratchName(toUtf8(name.c_str())));
+  if (nameKind(aside) == NameKind::kLink)
+    return false;
   const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   // Not there: the run may have made its other moves meanwhile.
   if (moved == INVALID_HANDLE_VALUE)
     return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const bool locked = lockRun(moved);
-  if (locked && namesFile(aside, moved) &&
-      GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+  const Lock lock = waitForLock(moved, aside);
+  if (lock == Lock::kTaken && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
     MoveFileExW(aside.c_str(), ownNameBack(moved, name).c_str(), MOVEFILE_WRITE_THROUGH);
   CloseHandle(moved);
-  return locked;
+  return lock == Lock::kTaken || lock == Lock::kMoved;
 }
 
+// Opens what `name` names, a directory too, so that what is no header can be told as such.
+// Opening a device or a pipe acts on nothing and waits for nothing.
 HANDLE openHeader(const std::wstring& name) {
   for (int look = 1;; ++look) {
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
         look == kMissingHeaderLooks || !awaitMovedHeader(name))
       return handle;
@@ -112,11 +143,14 @@ bool renameOpenFile(HANDLE handle, const std::wstring& to) {
 }
 
 // Frees the name of a link that Wine lets no call open or delete as itself (one that leads
-// nowhere, or one it follows): a file of this run's own, deleted when closed, is renamed over
-// it, which replaces the link itself and never touches what it leads to.
+// nowhere, or one it follows), or of a read-only hard link: a file of this run's own, deleted
+// when closed, is renamed over it, which replaces the link itself and never touches what it
+// leads to. Wine renames nothing over a link to a file that is open, the header among them:
+// such a link stays, and its name cannot be had. The file is made anew: one that this run
+// removed, but others still hold open, may wait under that name, and is no file of ours.
 bool clearLinkName(const std::string& path) {
-  const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr,
-                                    CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const HANDLE doomed = CreateFileW(asideName(path).c_str(), DELETE, kShareAll, nullptr, CREATE_NEW,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (doomed == INVALID_HANDLE_VALUE)
     return false;
   const bool replaced = renameOpenFile(doomed, systemPath(path));
@@ -133,16 +167,20 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
                                        attributes, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      if (lockRun(created) && namesFile(name, created))
+      const Lock lock = waitForLock(created, name);
+      if (lock == Lock::kTaken)
         return created;
       CloseHandle(created);
+      if (lock != Lock::kMoved)
+        return INVALID_HANDLE_VALUE;
       continue;
     }
     if (GetLastError() != ERROR_FILE_EXISTS)
       return INVALID_HANDLE_VALUE;
-    // A link that Wine follows is no leftover of ours: only the link goes.
-    if (!opensAsItself(name)) {
-      clearLinkName(path);
+    // A link is no leftover of ours: only the name goes. Nor is a hard link, which may be
+    // another name of the header, whose lock this run holds already.
+    if (nameKind(name) != NameKind::kSole) {
+      removeFile(path);
       continue;
     }
     const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -155,12 +193,76 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
       }
       return INVALID_HANDLE_VALUE;
     }
-    const bool removed = lockRun(found) && (!namesFile(name, found) || removeFile(path));
+    const Lock lock = waitForLock(found, name);
+    const bool removed = lock == Lock::kMoved || (lock == Lock::kTaken && removeFile(path));
     CloseHandle(found);
     if (!removed)
       return INVALID_HANDLE_VALUE;
   }
   return INVALID_HANDLE_VALUE;
+}
+
+int64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return static_cast<int64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+}
+
+int64_t writeTimeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return static_cast<int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+         info.ftLastWriteTime.dwLowDateTime;
+}
+
+// Whether the header, moved aside, is still what the run read: the file now under `aside`,
+// neither written nor grown or shrunk since it was opened. Asked of the name: Wine no longer
+// tells the volume of an open file that another handle moved, and `aside` lies beside the
+// header, on its volume.
+bool unchangedSinceOpened(const File& header, const std::wstring& aside) {
+  BY_HANDLE_FILE_INFORMATION opened, named;
+  return GetFileInformationByHandle(handleOf(header), &opened) && identityOf(aside, named) &&
+         named.nFileIndexHigh == opened.nFileIndexHigh &&
+         named.nFileIndexLow == opened.nFileIndexLow && sizeOf(named) == header.openedSize &&
+         writeTimeOf(named) == header.openedWriteTime;
+}
+
+// Byte for byte, as the system lists them.
+bool sameAcl(const ACL* a, const ACL* b) {
+  ACL_SIZE_INFORMATION sizeA, sizeB;
+  if (a == nullptr || b == nullptr)
+    return a == b;
+  return GetAclInformation(const_cast<ACL*>(a), &sizeA, sizeof sizeA, AclSizeInformation) &&
+         GetAclInformation(const_cast<ACL*>(b), &sizeB, sizeof sizeB, AclSizeInformation) &&
+         sizeA.AclBytesInUse == sizeB.AclBytesInUse && std::memcmp(a, b, sizeA.AclBytesInUse) == 0;
+}
+
+// The header's DACL says who may use it, beyond what its directory grants a new file: the
+// copy takes it where the two differ, as far as the run may set it there; else the copy keeps
+// what the directory grants. A DACL like the directory's is left as it is: Wine, which keeps
+// a DACL as mode bits, maps them one way and back differently.
+void copyAccessRules(HANDLE header, HANDLE copy, const std::wstring& copyName) {
+  PACL kept = nullptr;
+  PACL given = nullptr;
+  PSECURITY_DESCRIPTOR headerRules = nullptr;
+  PSECURITY_DESCRIPTOR copyRules = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (GetSecurityInfo(header, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &kept,
+                      nullptr, &headerRules) == ERROR_SUCCESS &&
+      GetSecurityDescriptorControl(headerRules, &control, &revision) &&
+      GetSecurityInfo(copy, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &given,
+                      nullptr, &copyRules) == ERROR_SUCCESS &&
+      !sameAcl(kept, given)) {
+    // Where the header's DACL follows its directory's (automatic inheritance, unprotected),
+    // its inherited entries are the copy's directory's, taken from there; any other DACL (one
+    // that Wine makes up from mode bits among them) is set as it stands.
+    const bool inherits =
+        (control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED)) == SE_DACL_AUTO_INHERITED;
+    SetNamedSecurityInfoW(
+        const_cast<wchar_t*>(copyName.c_str()), SE_FILE_OBJECT,
+        DACL_SECURITY_INFORMATION | (inherits ? UNPROTECTED_DACL_SECURITY_INFORMATION
+                                              : PROTECTED_DACL_SECURITY_INFORMATION),
+        nullptr, nullptr, kept, nullptr);
+  }
+  LocalFree(headerRules);
+  LocalFree(copyRules);
 }
 
 bool moveOver(const std::wstring& from, const std::wstring& to) {
@@ -183,22 +285,31 @@ Opened openLockedHeader(const std::string& path, File& header) {
     const HANDLE handle = openHeader(name);
     if (handle == INVALID_HANDLE_VALUE)
       return Opened::kMissing;
-    const bool locked = lockRun(handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      CloseHandle(handle);
+      return Opened::kNotRegular;
+    }
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
-    if (locked && namesFile(name, handle)) {
+    const Lock lock = waitForLock(handle, name);
+    if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info)) {
       header.handle = reinterpret_cast<intptr_t>(handle);
       header.heldCarriageReturn = false;
+      header.openedSize = sizeOf(info);
+      header.openedWriteTime = writeTimeOf(info);
       return Opened::kLocked;
     }
     CloseHandle(handle);
-    if (!locked)
+    if (lock == Lock::kHeld)
+      return Opened::kLockHeld;
+    if (lock != Lock::kMoved)
       return Opened::kMissing;
   }
 }
 
-// A file created read-only still gives a handle that writes. Its access rules are the
-// directory's, as the header's usually are.
+// A file created read-only still gives a handle that writes.
 bool createCopy(const std::string& path, const File& header, File& copy) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handleOf(header), &info))
@@ -207,6 +318,7 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
+  copyAccessRules(handleOf(header), handle, systemPath(path));
   // The copy's handle is closed before the rename; a second one holds the name's lock until
   // the process ends, past the rename.
   HANDLE keeper = nullptr;
@@ -245,7 +357,11 @@ bool removeFile(const std::string& path) {
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return false;
-  if (!opensAsItself(name))
+  // A link goes without a change to the file it leads to; so does a hard link, whose
+  // read-only attribute is that of the file's other names too.
+  const NameKind kind = nameKind(name);
+  if (kind == NameKind::kLink ||
+      (kind == NameKind::kHardLink && (attributes & FILE_ATTRIBUTE_READONLY)))
     return clearLinkName(path);
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
       !SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
@@ -263,18 +379,23 @@ bool removeFile(const std::string& path) {
 // Windows gives no file the name of another while that one is open, and the header is open
 // here for the run lock (and in every run waiting for it, and maybe in a compiler). It may be
 // renamed though, read-only or not, as long as every handle on it shares deletion: the
-// header moves aside to `old` for an instant and the copy takes its free name.
-Replaced replaceKeepingOld(const File&, const std::string& from, const std::string& to,
+// header moves aside to `old` for an instant and the copy takes its free name. Aside, the
+// header is checked last: a file another program saved under its name has moved there
+// instead, and a change made in place shows. What remains open is the instant between that
+// look and the move of the copy, and a write made then through a handle opened before, which
+// lands in the backup.
+Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
                            const std::string& old) {
-  const std::wstring header = systemPath(to);
+  const std::wstring name = systemPath(to);
   const std::wstring aside = systemPath(old);
-  if (!MoveFileExW(header.c_str(), aside.c_str(), 0))
+  if (!MoveFileExW(name.c_str(), aside.c_str(), 0))
     return Replaced::kNot;
-  if (MoveFileExW(systemPath(from).c_str(), header.c_str(), MOVEFILE_WRITE_THROUGH))
+  const bool unchanged = unchangedSinceOpened(header, aside);
+  if (unchanged && MoveFileExW(systemPath(from).c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
     return Replaced::kKeepingOld;
   // Should the header not go back, it is at least not lost: it is under `old`.
-  MoveFileExW(aside.c_str(), header.c_str(), 0);
-  return Replaced::kNot;
+  MoveFileExW(aside.c_str(), name.c_str(), 0);
+  return unchanged ? Replaced::kNot : Replaced::kChanged;
 }
 
 // The new header, no longer open here, returns to `from` for the previous one to take its
@@ -294,7 +415,9 @@ bool restoreOld(const std::string& old, const std::string& to, const std::string
 
 // A file that any handle holds without delete sharing cannot be renamed over, and opening
 // it for deletion is refused for the same reason; a directory is not opened at all. The
-// handle is let go at once, since no file is replaced while open.
+// handle is let go at once, since no file is replaced while open. Wine renames nothing over
+// a link to a file that is open anywhere (the header, when the link leads there), and opens
+// that file for the link: opened without sharing, it is found in use.
 bool nameCanBeTaken(const std::string& path) {
   const std::wstring name = systemPath(path);
   const DWORD attributes = GetFileAttributesW(name.c_str());
@@ -304,21 +427,24 @@ bool nameCanBeTaken(const std::string& path) {
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY)
     return false;
-  const HANDLE handle =
-      CreateFileW(name.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  const DWORD sharing = nameKind(name) == NameKind::kLink ? 0 : kShareAll;
+  const HANDLE handle = CreateFileW(name.c_str(), DELETE, sharing, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
   CloseHandle(handle);
   return true;
 }
 
-// Windows replaces no read-only file, and a backup is read-only when its header was.
+// Windows replaces no read-only file, and a backup is read-only when its header was. A link
+// is replaced itself, and the file it leads to keeps its attributes.
 bool replaceFile(const std::string& from, const std::string& to) {
   const std::wstring target = systemPath(to);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
                         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
-                            FILE_ATTRIBUTE_READONLY;
+                            FILE_ATTRIBUTE_READONLY &&
+                        nameKind(target) == NameKind::kSole;
   if (readOnly && !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
     return false;
   if (moveOver(systemPath(from), target))

@@ -5,9 +5,6 @@
 
 namespace tallier {
 
-namespace {
-
-// A file's identity: its volume and its index there, whatever name reached it.
 bool identityOf(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
   const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -17,6 +14,8 @@ bool identityOf(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
   CloseHandle(handle);
   return got;
 }
+
+namespace {
 
 bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
@@ -37,6 +36,15 @@ std::wstring directoryOf(const std::wstring& path) {
   return path.substr(0, separator > 0 && path[separator - 1] == L':' ? separator + 1 : separator);
 }
 
+// Whether two paths end in the same name, however spelt, in the same directory.
+bool sameEntry(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION directoryA, directoryB;
+  return CompareStringOrdinal(a.c_str() + a.rfind(L'\\') + 1, -1, b.c_str() + b.rfind(L'\\') + 1,
+                              -1, TRUE) == CSTR_EQUAL &&
+         identityOf(directoryOf(a), directoryA) && identityOf(directoryOf(b), directoryB) &&
+         sameIdentity(directoryA, directoryB);
+}
+
 }  // namespace
 
 bool finalName(HANDLE handle, std::wstring& name) {
@@ -52,25 +60,29 @@ bool finalName(HANDLE handle, std::wstring& name) {
   return true;
 }
 
-// Wine follows a symbolic link even where a program asks it not to, so that a handle on the
-// link is a handle on what it leads to: the file there has another name, or the same file
-// name in another directory.
-bool opensAsItself(const std::wstring& path) {
+// Windows opens a link itself when asked to, and says it is one. Wine follows a symbolic
+// link whatever a program asks, so that a handle on the link is a handle on what it leads
+// to: the file there has another name, or the same file name in another directory.
+NameKind nameKind(const std::wstring& path) {
   const HANDLE handle =
       CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
-    return true;
+    return NameKind::kSole;
   std::wstring own;
-  const bool named = finalName(handle, own);
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = finalName(handle, own) &&
+                     GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+                     GetFileInformationByHandle(handle, &info);
   CloseHandle(handle);
-  if (!named)
-    return true;
-  BY_HANDLE_FILE_INFORMATION ownDirectory, directory;
-  return CompareStringOrdinal(own.c_str() + own.rfind(L'\\') + 1, -1,
-                              path.c_str() + path.rfind(L'\\') + 1, -1, TRUE) == CSTR_EQUAL &&
-         identityOf(directoryOf(own), ownDirectory) && identityOf(directoryOf(path), directory) &&
-         sameIdentity(ownDirectory, directory);
+  if (!known)
+    return NameKind::kSole;
+  if (((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+       IsReparseTagNameSurrogate(tag.ReparseTag)) ||
+      !sameEntry(own, path))
+    return NameKind::kLink;
+  return info.nNumberOfLinks > 1 ? NameKind::kHardLink : NameKind::kSole;
 }
 
 // The \\?\ form of the full path: it reaches paths of any length, which the plain form does
@@ -136,8 +148,12 @@ std::string headerName(const std::string& path, const File& header) {
   return name;
 }
 
+// The open file's own name tells a spelling of it from a hard link (another name of the
+// file) and from a link that Wine follows.
 bool isOwnName(const std::string& path, const File& file) {
-  return namesFile(systemPath(path), handleOf(file));
+  const std::wstring name = systemPath(path);
+  std::wstring own;
+  return finalName(handleOf(file), own) && sameEntry(own, name) && namesFile(name, handleOf(file));
 }
 
 }  // namespace tallier

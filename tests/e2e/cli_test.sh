@@ -84,12 +84,16 @@ NUL.d/Version|#define BuildCount 1\n|1|Error Tallier Can't open: NUL.new for wri
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
 |\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n
 |// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 5\n|0|Upcount: BuildCount = 6|Version.bak Version.h|// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 6\n
-|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|ln -s Version.h Version.new
+|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|! $WINDOWS && ln -s Version.h Version.new
+|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|printf left >Version.new && chmod a-w Version.new
+proj/Version.h|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.new proj|#define BuildCount 2\n|mkdir proj && echo keep >Version.new && ln -s ../Version.new proj/Version.new
+|-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version~h other||mkdir other && echo keep >other/data.h && ln -s other/data.h Version~h
 |-|1|Error Tallier Can't use: Version.h as header, it is not a regular file|Version.h||mkdir Version.h
 ./|-|1|Error Tallier Can't use: ./ as header, it is not a regular file||
 |-|1|Error Tallier Can't use: Version.h as header, it is not a regular file|Version.h||! $WINDOWS && mkfifo Version.h
 |-|1|Error Tallier Can't use: Version.h as header, it is not a regular file|Version.h||! $WINDOWS && ln -s /dev/zero Version.h
 NUL|-|1|Error Tallier Can't use: NUL as header, it is not a regular file|||$WINDOWS
+|-|1|Error Tallier Can't use: Version.h as header, it is not a regular file|Version.h||$WINDOWS && mkfifo Version.h
 |-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version.h||! $WINDOWS && ln -s nowhere.h Version.h
 EOF
 }

@@ -79,6 +79,86 @@ Version.bak|Error Tallier Can't rename: Version.h to Version.bak
 EOF
 }
 
+# A lock over the whole header that another program holds, exclusive or shared (a build
+# serialised on the header), is given up on after a while, with nothing changed; both at once.
+lock_held_by_another_program() {
+  header Version.h && header Version.hpp
+  hold --lock Version.h exclusive Version.hpp shared
+  (run Version.hpp && expect 1 "Error Tallier Can't lock: Version.hpp, another program holds its lock") \
+    >"$SCRATCH_ROOT/shared" &
+  run Version.h
+  wait $!
+  exec 3>&- && wait
+  expect 1 "Error Tallier Can't lock: Version.h, another program holds its lock"
+  check "the run on a shared lock" "$(cat "$SCRATCH_ROOT/shared")" ""
+  expect_files Version.h Version.hpp
+}
+
+# A header that another program changes during the run, in place or by saving a new file
+# under its name, keeps the change: the run fails and leaves the backup as it was.
+# how the header is changed | the header after
+header_changed_during_the_run() {
+  local how after
+  while IFS='|' read -r how after; do
+    rm -f ./* && header Version.h && printf 'previous backup\n' >Version.bak && printf left >Version.new
+    hold --edit Version.h Version.new "$how"
+    run
+    exec 3>&- && wait
+    expect 1 "Error Tallier Changed during the run: Version.h" || echo "  when the header is changed by $how"
+    expect_content Version.h "$after"
+    expect_content Version.bak 'previous backup\n'
+  done <<'EOF'
+append|#define BuildCount 41\n// edited\n
+replace|// edited\n
+EOF
+}
+
+# A link under a companion's name, symbolic or hard, to the header or to a read-only file
+# elsewhere, is a name of its own, never followed: the file it leads to is left as it was.
+# Wine renames nothing over a symbolic link to a file that is open, and opens that file for
+# the link: such a link to the header stays, and the run fails before the header changes.
+# link made beside proj/Version.h | the message of the failure, or 0 for the header advanced |
+# the files then in proj
+links_under_companion_names() {
+  local link message files
+  while IFS='|' read -r link message files; do
+    rm -rf ./* && mkdir proj && header proj/Version.h && echo keep >keep && chmod a-w keep
+    eval "$link"
+    run proj/Version.h
+    if [ "$message" = 0 ]; then
+      expect_advanced proj
+    else
+      expect 1 "$message" && expect_content proj/Version.h '#define BuildCount 41\n' &&
+        check "files" "$(ls -A proj | paste -sd ' ')" "$files"
+    fi || echo "  with $link"
+    check "the file behind $link" "$(stat -c %a keep) $(cat keep)" "444 keep"
+  done <<'EOF'
+ln proj/Version.h proj/Version.bak|0
+ln proj/Version.h proj/Version.new|0
+ln -s ../keep proj/Version.bak|0
+ln keep proj/Version.bak|0
+ln keep proj/Version.new|0
+ln keep proj/Version~h|0
+ln -s Version.h proj/Version.bak|Error Tallier Can't rename: proj/Version.h to proj/Version.bak|Version.bak Version.h Version.new
+ln -s Version.h proj/Version.new|Error Tallier Can't open: proj/Version.new for writing|Version.h Version.new
+EOF
+}
+
+# The new header keeps the header's DACL, one that grants Everyone more than the directory
+# does included, and a header with the directory's keeps that, mode bits and all: Wine keeps
+# a DACL only as mode bits, and maps them one way and back differently.
+access_rules_are_kept() {
+  local dacl before mode
+  for dacl in '' 'D:(A;;FA;;;WD)'; do
+    rm -f ./* && header Version.h
+    before=$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h $dacl) mode=$(stat -c %a Version.h)
+    run
+    expect_advanced .
+    check "DACL after $dacl" "$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h)" "$before"
+    check "mode after $dacl" "$(stat -c %a Version.h)" "$mode"
+  done
+}
+
 # Any spelling of the header reaches the file itself: it is advanced under its own name, with
 # companions named after that name and beside it, and links stay links (marked @).
 # setup, which sets the header as typed | the files after | the file advanced
@@ -170,5 +250,6 @@ renames_wait_for_the_disk() {
 
 run_cases long_paths companions_that_are_the_header held_header_or_backup \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
-  header_moved_aside_by_another_run
+  header_moved_aside_by_another_run lock_held_by_another_program header_changed_during_the_run \
+  links_under_companion_names access_rules_are_kept
 finish

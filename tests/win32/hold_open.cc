@@ -1,13 +1,99 @@
-// Stands in for other programs on the test's files. With a file: holds it open without
-// FILE_SHARE_DELETE, as editors, indexers and virus scanners do. With a file and an aside
-// name: a run caught between its two moves: takes the run lock on the header, moves it aside,
-// and puts it back at the end unless "gone" follows (a run that died there). Either way
-// prints "held" once it is in place, and ends when its standard input does.
-// With --short and a file: prints the file's short (8.3) name.
+// Stands in for other programs on the test's files. Each way prints "held" once in place and,
+// unless said otherwise, holds on until its standard input ends.
+//   FILE: holds it open without FILE_SHARE_DELETE, as editors, indexers and virus scanners do.
+//   FILE ASIDE [gone]: a run caught between its two moves: takes the run lock on the header,
+//     moves it aside, and puts it back at the end unless "gone" follows (a run that died there).
+//   --lock FILE exclusive|shared...: holds a lock over each whole FILE, as a build serialised
+//     on the header does.
+//   --edit FILE COPY append|replace: holds the run lock on a leftover COPY; once a run opens it,
+//     past its own header's lock, appends a line to FILE or saves a new file in its place, as
+//     editors do, and ends.
+//   --dacl FILE [SDDL]: sets FILE's DACL to SDDL's if given, prints FILE's; ends at once.
+//   --short FILE: prints FILE's short (8.3) name; ends at once.
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The lock that runs take, one byte far past the end of the header.
+bool lockRun(HANDLE file) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = 0x40000000;
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+int sayHeld(bool holdOn) {
+  char input;
+  DWORD got = 0;
+  if (std::puts("held") < 0 || std::fflush(stdout) != 0)
+    return 1;
+  while (holdOn && ReadFile(GetStdHandle(STD_INPUT_HANDLE), &input, 1, &got, nullptr) && got == 1) {
+  }
+  return 0;
+}
+
+int lockWhole(int count, char** pairs) {
+  for (int i = 0; i + 1 < count; i += 2) {
+    const HANDLE file =
+        CreateFileA(pairs[i], GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    OVERLAPPED at = {};
+    const DWORD kind = std::strcmp(pairs[i + 1], "exclusive") == 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+    if (!LockFileEx(file, kind, 0, MAXDWORD, MAXDWORD, &at))
+      return 1;
+  }
+  return sayHeld(true);
+}
+
+// A run takes its header's lock, reads how the header is, then waits for the copy's name held
+// here. Trying the header's lock, let go at once, only makes a run try again; a moment after
+// it is found taken, the run has read how the header is.
+int editDuringRun(const char* header, const char* copy, bool replace) {
+  const HANDLE held =
+      CreateFileA(copy, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE locked =
+      CreateFileA(header, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!lockRun(held) || sayHeld(false) != 0)
+    return 1;
+  OVERLAPPED at = {};
+  at.OffsetHigh = 0x40000000;
+  for (int look = 0; look < 60000; ++look) {
+    if (!LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) ||
+        !UnlockFileEx(locked, 0, 1, 0, &at))
+      break;
+    Sleep(1);
+  }
+  Sleep(500);
+  if (replace && !MoveFileExA(header, (std::string(header) + ".orig").c_str(), 0))
+    return 1;
+  const HANDLE edited = CreateFileA(header, FILE_APPEND_DATA, kShareAll, nullptr,
+                                    replace ? CREATE_NEW : OPEN_EXISTING, 0, nullptr);
+  DWORD put = 0;
+  return !(WriteFile(edited, "// edited\n", 10, &put, nullptr) && CloseHandle(edited));
+}
+
+int showAccessRules(const char* file, const char* sddl) {
+  PSECURITY_DESCRIPTOR rules = nullptr;
+  char* text = nullptr;
+  if (sddl != nullptr && !(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                               sddl, SDDL_REVISION_1, &rules, nullptr) &&
+                           SetFileSecurityA(file, DACL_SECURITY_INFORMATION, rules)))
+    return 1;
+  return !(GetNamedSecurityInfoA(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                 nullptr, nullptr, &rules) == ERROR_SUCCESS &&
+           ConvertSecurityDescriptorToStringSecurityDescriptorA(
+               rules, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr) &&
+           std::puts(text) >= 0);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--short") == 0) {
@@ -15,6 +101,12 @@ int main(int argc, char** argv) {
     const DWORD length = GetShortPathNameA(argv[2], name, MAX_PATH);
     return length > 0 && length < MAX_PATH && std::puts(name) >= 0 ? 0 : 1;
   }
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--dacl") == 0)
+    return showAccessRules(argv[2], argc == 4 ? argv[3] : nullptr);
+  if (argc >= 4 && std::strcmp(argv[1], "--lock") == 0)
+    return lockWhole(argc - 2, argv + 2);
+  if (argc == 5 && std::strcmp(argv[1], "--edit") == 0)
+    return editDuringRun(argv[2], argv[3], std::strcmp(argv[4], "replace") == 0);
   if (argc < 2 || argc > 4)
     return 2;
   const bool aside = argc >= 3;
@@ -23,19 +115,9 @@ int main(int argc, char** argv) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return 1;
-  // The lock that runs take, one byte far past the end of the header.
-  OVERLAPPED at = {};
-  at.OffsetHigh = 0x40000000;
-  if (aside && (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) ||
-                !MoveFileExA(argv[1], argv[2], 0)))
+  if (aside && (!lockRun(file) || !MoveFileExA(argv[1], argv[2], 0)))
     return 1;
-  std::puts("held");
-  std::fflush(stdout);
-  char input;
-  DWORD got = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &input, 1, &got, nullptr) && got == 1) {
-  }
-  if (argc == 3 && !MoveFileExA(argv[2], argv[1], 0))
+  if (sayHeld(true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0)))
     return 1;
   CloseHandle(file);
   return 0;
