@@ -170,7 +170,8 @@ unwritable_standard_output_fails_the_run() {
     printf '#define %s\n' "$line" >Version.h
     WRAP=(bash -c "$how" -) && run && WRAP=()
     check "exit status for $line, $how" "$RC" "$status"
-    expect_written Version.h "#define $after\n"
+    # A header that was not advanced keeps its bytes; an advanced one is written as text.
+    "expect_$([ "$status" = 2 ] && echo content || echo written)" Version.h "#define $after\n"
   done <<'EOF'
 exec "$@" >/dev/full|BuildCount 1|1|BuildCount 2
 exec "$@" >/dev/full|Other 1|2|Other 1
