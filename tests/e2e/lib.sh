@@ -90,6 +90,21 @@ finish() {
   [ "$FAILED" -eq 0 ] && [ ! -e "$SCRATCH_ROOT/missing" ]
 }
 
+# Runs the tool as user 1234 (with the options given to setpriv) when root, for whom no
+# permission holds, from a copy that user can reach wherever the build tree is; as itself
+# otherwise.
+run_unprivileged() {
+  local tallier=$TALLIER options=$1
+  shift
+  if [ "$(id -u)" -eq 0 ]; then
+    cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" . && TALLIER=$SCRATCH_ROOT/tallier
+    # shellcheck disable=SC2206  # the options are several words
+    WRAP+=(setpriv --reuid=1234 --regid=1234 $options)
+  fi
+  run "$@"
+  WRAP=() TALLIER=$tallier
+}
+
 # Ends the test as skipped (status 77, which CTest is told to count so) when the given tool
 # is missing.
 require() { command -v "$1" >/dev/null || { echo "SKIP: $1 not found"; exit 77; }; }

@@ -105,8 +105,7 @@ EOF
 another_users_copy_is_left_alone() {
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root: another user's copy left alone"; return; }
   header_text 41 >Version.h && printf theirs >Version.new && chown 4321 Version.new
-  chmod 600 Version.new && chmod 777 . && chmod o+x "$SCRATCH_ROOT" && cp "$TALLIER" "$SCRATCH_ROOT/tallier"
-  WRAP=(setpriv --reuid=1234 --regid=1234 --clear-groups) && TALLIER=$SCRATCH_ROOT/tallier run && WRAP=()
+  chmod 600 Version.new && chmod 777 . && run_unprivileged --clear-groups
   expect 1 "Error Tallier Can't open: Version.new for writing"
   check "their copy" "$(cat Version.new)" theirs
 }
@@ -141,9 +140,7 @@ mode_and_owner_are_kept() {
   chmod 664 Version.h
   run
   check "owner" "$(stat -c %u:%g Version.h)" 4321:5678
-  # A copy of the tool that the other user can reach, wherever the build tree is.
-  cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" && chmod 777 .
-  WRAP=(setpriv --reuid=1234 --regid=1234 --groups=5678) && TALLIER=$SCRATCH_ROOT/tallier run && WRAP=()
+  chmod 777 . && run_unprivileged --groups=5678
   expect 0 "Upcount: BuildCount = 4"
   check "owner and group after an unprivileged run" "$(stat -c %u:%g Version.h)" 1234:5678
 }
@@ -199,8 +196,7 @@ others_and_limits() {
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
     rm -f Version.* && make_header
     WRAP=(bash -c "$helpers$how" -) && run && WRAP=()
-    check "status with $how" "$RC" "$status" && check "output with $how" "$OUT" "${message:+$message$'\n'}"
-    check "stderr with $how" "$ERR" ""
+    check "status, output and stderr with $how" "$RC:$OUT:$ERR" "$status:${message:+$message$'\n'}:"
     check "header after $how" "$(which_text Version.h)" "$after"
     check "backup after $how" "$(grep -qx stale Version.bak && echo stale || which_text Version.bak)" "$backup"
   done <<'EOF'
@@ -227,18 +223,12 @@ access_beyond_mode_bits() {
   mkdir e && setfacl -d -m u:1234:rw e && header_text 1 >e/Version.h && setfacl -b e/Version.h
   run e/Version.h
   check "ACL entries from the directory's default" "$(getfacl -cp e/Version.h | grep -c 1234)" 0
-  local tallier=$TALLIER
-  mkdir d && header_text 41 >d/Version.h
+  mkdir d && header_text 41 >d/Version.h && { [ "$(id -u)" -ne 0 ] || chown -R 1234 d; } && chmod 300 d
   WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$SCRATCH_ROOT/trace" -e trace=syncfs)
-  if [ "$(id -u)" -eq 0 ]; then
-    cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" . && chown -R 1234 d
-    WRAP+=(setpriv --reuid=1234 --regid=1234 --clear-groups) && TALLIER=$SCRATCH_ROOT/tallier
-  fi
-  chmod 300 d && run d/Version.h && WRAP=() && chmod 700 d
+  run_unprivileged --clear-groups d/Version.h && chmod 700 d
   expect 0 "Upcount: BuildCount = 42"
   check "synced file systems" "$(grep -c 'syncfs(.*= 0' "$SCRATCH_ROOT/trace")" 1
   header_text 41 | cmp -s d/Version.bak - || fail "backup in a directory of mode 0300"
-  TALLIER=$tallier
 }
 
 # A header further down than the longest path the system takes at once (PATH_MAX, 4,096 on
