@@ -94,23 +94,20 @@ lock_held_by_another_program() {
   expect_files Version.h Version.hpp
 }
 
-# A header that another program changes during the run, in place or by saving a new file
-# under its name, keeps the change: the run fails and leaves the backup as it was.
-# how the header is changed | the header after
+# A header that another program changes during the run, in place or by saving a new file of
+# the same size and time under its name, keeps the change: the run fails and leaves the
+# backup as it was.
 header_changed_during_the_run() {
-  local how after
-  while IFS='|' read -r how after; do
+  local how
+  for how in 'append|#define BuildCount 41\n// edited\n' 'replace|#define BuildCount 77\n'; do
     rm -f ./* && header Version.h && printf 'previous backup\n' >Version.bak && printf left >Version.new
-    hold --edit Version.h Version.new "$how"
+    hold --edit Version.h Version.new "${how%%|*}"
     run
     exec 3>&- && wait
-    expect 1 "Error Tallier Changed during the run: Version.h" || echo "  when the header is changed by $how"
-    expect_content Version.h "$after"
+    expect 1 "Error Tallier Changed during the run: Version.h" || echo "  when the header is changed by ${how%%|*}"
+    expect_content Version.h "${how#*|}"
     expect_content Version.bak 'previous backup\n'
-  done <<'EOF'
-append|#define BuildCount 41\n// edited\n
-replace|// edited\n
-EOF
+  done
 }
 
 # A link under a companion's name, symbolic or hard, to the header or to a read-only file
@@ -148,14 +145,14 @@ EOF
 # does included, and a header with the directory's keeps that, mode bits and all: Wine keeps
 # a DACL only as mode bits, and maps them one way and back differently.
 access_rules_are_kept() {
-  local dacl before mode
+  local dacl before
   for dacl in '' 'D:(A;;FA;;;WD)'; do
     rm -f ./* && header Version.h
-    before=$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h $dacl) mode=$(stat -c %a Version.h)
+    before="$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h $dacl) $(stat -c %a Version.h)"
     run
     expect_advanced .
-    check "DACL after $dacl" "$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h)" "$before"
-    check "mode after $dacl" "$(stat -c %a Version.h)" "$mode"
+    check "DACL and mode after $dacl" \
+      "$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h) $(stat -c %a Version.h)" "$before"
   done
 }
 

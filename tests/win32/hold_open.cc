@@ -5,9 +5,9 @@
 //     moves it aside, and puts it back at the end unless "gone" follows (a run that died there).
 //   --lock FILE exclusive|shared...: holds a lock over each whole FILE, as a build serialised
 //     on the header does.
-//   --edit FILE COPY append|replace: holds the run lock on a leftover COPY; once a run opens it,
-//     past its own header's lock, appends a line to FILE or saves a new file in its place, as
-//     editors do, and ends.
+//   --edit FILE COPY append|replace: holds the run lock on a leftover COPY; once a run waits
+//     there, past its own header's lock, appends a line to FILE or saves a new file in its
+//     place with the same size and time (as `cp -p` would), and ends.
 //   --dacl FILE [SDDL]: sets FILE's DACL to SDDL's if given, prints FILE's; ends at once.
 //   --short FILE: prints FILE's short (8.3) name; ends at once.
 #include <windows.h>
@@ -24,10 +24,12 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The lock that runs take, one byte far past the end of the header.
-bool lockRun(HANDLE file) {
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+bool lockRun(HANDLE file, DWORD flags = 0) {
   OVERLAPPED at = {};
-  at.OffsetHigh = 0x40000000;
-  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &at) != 0;
 }
 
 int sayHeld(bool holdOn) {
@@ -62,21 +64,21 @@ int editDuringRun(const char* header, const char* copy, bool replace) {
       CreateFileA(header, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   if (!lockRun(held) || sayHeld(false) != 0)
     return 1;
-  OVERLAPPED at = {};
-  at.OffsetHigh = 0x40000000;
-  for (int look = 0; look < 60000; ++look) {
-    if (!LockFileEx(locked, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) ||
-        !UnlockFileEx(locked, 0, 1, 0, &at))
-      break;
+  for (int look = 0; look < 60000 && lockRun(locked, LOCKFILE_FAIL_IMMEDIATELY) &&
+                     UnlockFile(locked, 0, kLockOffsetHigh, 1, 0);
+       ++look)
     Sleep(1);
-  }
   Sleep(500);
-  if (replace && !MoveFileExA(header, (std::string(header) + ".orig").c_str(), 0))
+  FILETIME written;
+  if (!GetFileTime(locked, nullptr, nullptr, &written) ||
+      (replace && !MoveFileExA(header, (std::string(header) + ".orig").c_str(), 0)))
     return 1;
-  const HANDLE edited = CreateFileA(header, FILE_APPEND_DATA, kShareAll, nullptr,
-                                    replace ? CREATE_NEW : OPEN_EXISTING, 0, nullptr);
+  const HANDLE edited = CreateFileA(header, FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES, kShareAll,
+                                    nullptr, replace ? CREATE_NEW : OPEN_EXISTING, 0, nullptr);
+  const char* text = replace ? "#define BuildCount 77\n" : "// edited\n";
   DWORD put = 0;
-  return !(WriteFile(edited, "// edited\n", 10, &put, nullptr) && CloseHandle(edited));
+  return !(WriteFile(edited, text, static_cast<DWORD>(std::strlen(text)), &put, nullptr) &&
+           (!replace || SetFileTime(edited, nullptr, nullptr, &written)) && CloseHandle(edited));
 }
 
 int showAccessRules(const char* file, const char* sddl) {
@@ -113,9 +115,8 @@ int main(int argc, char** argv) {
   const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (aside ? FILE_SHARE_DELETE : 0);
   const HANDLE file = CreateFileA(argv[1], GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return 1;
-  if (aside && (!lockRun(file) || !MoveFileExA(argv[1], argv[2], 0)))
+  if (file == INVALID_HANDLE_VALUE ||
+      (aside && (!lockRun(file) || !MoveFileExA(argv[1], argv[2], 0))))
     return 1;
   if (sayHeld(true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0)))
     return 1;
