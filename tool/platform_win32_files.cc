@@ -234,35 +234,38 @@ bool sameAcl(const ACL* a, const ACL* b) {
 }
 
 // The header's DACL says who may use it, beyond what its directory grants a new file: the
-// copy takes it where the two differ, as far as the run may set it there; else the copy keeps
-// what the directory grants. A DACL like the directory's is left as it is: Wine, which keeps
-// a DACL as mode bits, maps them one way and back differently.
-void copyAccessRules(HANDLE header, HANDLE copy, const std::wstring& copyName) {
+// copy takes it where the two differ, and a run that cannot give it fails rather than widen
+// who may read the header. Only a DACL that Windows keeps for the file (inherited from its
+// directory automatically, or protected from it) is the header's own; one with neither mark
+// is left to the directory: Wine makes such a DACL up from mode bits, and would map it back
+// to wider ones (a 0600 header would become 0775).
+bool copyAccessRules(HANDLE header, HANDLE copy, const std::wstring& copyName) {
   PACL kept = nullptr;
   PACL given = nullptr;
   PSECURITY_DESCRIPTOR headerRules = nullptr;
   PSECURITY_DESCRIPTOR copyRules = nullptr;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
+  bool copied = true;
   if (GetSecurityInfo(header, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &kept,
                       nullptr, &headerRules) == ERROR_SUCCESS &&
       GetSecurityDescriptorControl(headerRules, &control, &revision) &&
+      (control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED)) != 0 &&
       GetSecurityInfo(copy, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &given,
                       nullptr, &copyRules) == ERROR_SUCCESS &&
       !sameAcl(kept, given)) {
-    // Where the header's DACL follows its directory's (automatic inheritance, unprotected),
-    // its inherited entries are the copy's directory's, taken from there; any other DACL (one
-    // that Wine makes up from mode bits among them) is set as it stands.
-    const bool inherits =
-        (control & (SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED)) == SE_DACL_AUTO_INHERITED;
-    SetNamedSecurityInfoW(
-        const_cast<wchar_t*>(copyName.c_str()), SE_FILE_OBJECT,
-        DACL_SECURITY_INFORMATION | (inherits ? UNPROTECTED_DACL_SECURITY_INFORMATION
-                                              : PROTECTED_DACL_SECURITY_INFORMATION),
-        nullptr, nullptr, kept, nullptr);
+    // A DACL that follows its directory's takes its inherited entries from the copy's
+    // directory; a protected one is set as it stands.
+    const bool inherits = (control & SE_DACL_PROTECTED) == 0;
+    copied = SetNamedSecurityInfoW(
+                 const_cast<wchar_t*>(copyName.c_str()), SE_FILE_OBJECT,
+                 DACL_SECURITY_INFORMATION | (inherits ? UNPROTECTED_DACL_SECURITY_INFORMATION
+                                                       : PROTECTED_DACL_SECURITY_INFORMATION),
+                 nullptr, nullptr, kept, nullptr) == ERROR_SUCCESS;
   }
   LocalFree(headerRules);
   LocalFree(copyRules);
+  return copied;
 }
 
 bool moveOver(const std::wstring& from, const std::wstring& to) {
@@ -318,7 +321,11 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
-  copyAccessRules(handleOf(header), handle, systemPath(path));
+  if (!copyAccessRules(handleOf(header), handle, systemPath(path))) {
+    CloseHandle(handle);
+    removeFile(path);
+    return false;
+  }
   // The copy's handle is closed before the rename; a second one holds the name's lock until
   // the process ends, past the rename.
   HANDLE keeper = nullptr;

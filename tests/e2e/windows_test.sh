@@ -141,18 +141,16 @@ ln -s Version.h proj/Version.new|Error Tallier Can't open: proj/Version.new for 
 EOF
 }
 
-# The new header keeps the header's DACL, one that grants Everyone more than the directory
-# does included, and a header with the directory's keeps that, mode bits and all: Wine keeps
-# a DACL only as mode bits, and maps them one way and back differently.
-access_rules_are_kept() {
-  local dacl before
-  for dacl in '' 'D:(A;;FA;;;WD)'; do
-    rm -f ./* && header Version.h
-    before="$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h $dacl) $(stat -c %a Version.h)"
+# Wine keeps no DACL: it makes one up from the mode bits, without the marks that Windows puts
+# on a DACL it keeps, and maps one it is given back to other bits (a 0600 header's to 0775).
+# Such a DACL is left to the directory: the new header has a new file's mode, never a wider.
+access_rules_made_up_by_wine_are_left() {
+  local mode
+  for mode in 600 640; do
+    rm -f ./* && header Version.h && chmod $mode Version.h
     run
     expect_advanced .
-    check "DACL and mode after $dacl" \
-      "$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --dacl Version.h) $(stat -c %a Version.h)" "$before"
+    check "mode of a $mode header after the run" "$(stat -c %a Version.h)" 644
   done
 }
 
@@ -248,5 +246,5 @@ renames_wait_for_the_disk() {
 run_cases long_paths companions_that_are_the_header held_header_or_backup \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
   header_moved_aside_by_another_run lock_held_by_another_program header_changed_during_the_run \
-  links_under_companion_names access_rules_are_kept
+  links_under_companion_names access_rules_made_up_by_wine_are_left
 finish

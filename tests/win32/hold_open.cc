@@ -8,12 +8,8 @@
 //   --edit FILE COPY append|replace: holds the run lock on a leftover COPY; once a run waits
 //     there, past its own header's lock, appends a line to FILE or saves a new file in its
 //     place with the same size and time (as `cp -p` would), and ends.
-//   --dacl FILE [SDDL]: sets FILE's DACL to SDDL's if given, prints FILE's; ends at once.
 //   --short FILE: prints FILE's short (8.3) name; ends at once.
 #include <windows.h>
-// After windows.h, which they need.
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
@@ -81,20 +77,6 @@ int editDuringRun(const char* header, const char* copy, bool replace) {
            (!replace || SetFileTime(edited, nullptr, nullptr, &written)) && CloseHandle(edited));
 }
 
-int showAccessRules(const char* file, const char* sddl) {
-  PSECURITY_DESCRIPTOR rules = nullptr;
-  char* text = nullptr;
-  if (sddl != nullptr && !(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                               sddl, SDDL_REVISION_1, &rules, nullptr) &&
-                           SetFileSecurityA(file, DACL_SECURITY_INFORMATION, rules)))
-    return 1;
-  return !(GetNamedSecurityInfoA(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                 nullptr, nullptr, &rules) == ERROR_SUCCESS &&
-           ConvertSecurityDescriptorToStringSecurityDescriptorA(
-               rules, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr) &&
-           std::puts(text) >= 0);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,8 +85,6 @@ int main(int argc, char** argv) {
     const DWORD length = GetShortPathNameA(argv[2], name, MAX_PATH);
     return length > 0 && length < MAX_PATH && std::puts(name) >= 0 ? 0 : 1;
   }
-  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--dacl") == 0)
-    return showAccessRules(argv[2], argc == 4 ? argv[3] : nullptr);
   if (argc >= 4 && std::strcmp(argv[1], "--lock") == 0)
     return lockWhole(argc - 2, argv + 2);
   if (argc == 5 && std::strcmp(argv[1], "--edit") == 0)
