@@ -114,15 +114,22 @@ function(tallier_build_counter target)
     set(advance "$<$<CONFIG:${configs}>:${advance}>")
     string(APPEND comment " in ${configs} builds, else compiling it as it stands")
   endif()
-  # Rewritten on every build in every configuration, for the resource scripts to depend on:
-  # the copy's path names the configuration with a multi-config generator, and OBJECT_DEPENDS
-  # takes no generator expression.
-  set(stamp "${counter_dir}/resources.stamp")
+  # Rewritten on every build, for the resource scripts to depend on (OBJECT_DEPENDS takes no
+  # generator expression, so the copy's path cannot be named). With a multi-config generator
+  # one file for every configuration would be built by each, which a build of several at
+  # once refuses: there the resource scripts are left to the resource compiler's own
+  # dependencies.
+  set(stamp "")
+  set(touch_stamp "")
+  if(NOT multi_config)
+    set(stamp "${counter_dir}/resources.stamp")
+    set(touch_stamp COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}")
+  endif()
   add_custom_target("${counter_target}"
     COMMAND ${advance}
     COMMAND "${CMAKE_COMMAND}" -E copy "${arg_HEADER}" "${copy_dir}/${header_name}"
-    COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}"
-    BYPRODUCTS "${copy_dir}/${header_name}" "${stamp}"
+    ${touch_stamp}
+    BYPRODUCTS "${copy_dir}/${header_name}" ${stamp}
     COMMENT "${comment}"
     VERBATIM COMMAND_EXPAND_LISTS)
   add_dependencies("${target}" "${counter_target}")
@@ -135,21 +142,35 @@ function(tallier_build_counter target)
   if(CMAKE_GENERATOR MATCHES "Visual Studio")
     set_property(TARGET "${target}" PROPERTY VS_GLOBAL_DisableFastUpToDateCheck true)
   endif()
-  # Sources and include directories may still be added to the target after this call.
+  # Sources and include directories may still be added to the target after this call, in
+  # this directory or in another: the checks wait for the end of the top-level one.
   cmake_language(EVAL CODE
-    "cmake_language(DEFER CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])
-    cmake_language(DEFER CALL _tallier_recompile_resources [[${target}]] [[${stamp}]])")
+    "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])")
+  if(stamp)
+    cmake_language(EVAL CODE
+      "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _tallier_recompile_resources [[${target}]] [[${stamp}]])")
+  endif()
 endfunction()
 
 # MinGW's windres writes no dependency file for Ninja, which would then compile a resource
 # script again only when the script itself changed, keeping the number of an earlier build.
+# The scripts are the target's own sources, those of the libraries it links that pass theirs
+# on (INTERFACE_SOURCES), and those in a generator expression, which may or may not be built.
 function(_tallier_recompile_resources target stamp)
   get_property(sources TARGET "${target}" PROPERTY SOURCES)
+  get_property(libraries TARGET "${target}" PROPERTY LINK_LIBRARIES)
+  foreach(library IN LISTS libraries)
+    if(TARGET "${library}")
+      get_property(passed TARGET "${library}" PROPERTY INTERFACE_SOURCES)
+      list(APPEND sources ${passed})
+    endif()
+  endforeach()
   get_target_property(source_dir "${target}" SOURCE_DIR)
   foreach(source IN LISTS sources)
-    if(source MATCHES [[\.[rR][cC]$]])
-      cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${source_dir}" NORMALIZE)
-      set_property(SOURCE "${source}" TARGET_DIRECTORY "${target}" APPEND PROPERTY
+    if(source MATCHES [[([^:<>,]+\.[rR][cC])>*$]])
+      set(script "${CMAKE_MATCH_1}")
+      cmake_path(ABSOLUTE_PATH script BASE_DIRECTORY "${source_dir}" NORMALIZE)
+      set_property(SOURCE "${script}" TARGET_DIRECTORY "${target}" APPEND PROPERTY
         OBJECT_DEPENDS "${stamp}")
     endif()
   endforeach()
