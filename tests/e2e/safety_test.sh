@@ -190,7 +190,7 @@ others_and_limits() {
     moved() { flock Version.h sleep .6 & local f=$!; sleep .2; "$@" & local t=$!; sleep .2
       kill -STOP $t; cp Version.h x && mv x Version.h; wait $f; kill -CONT $t; wait $t; }
     edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
-      for i in $(seq 500); do [ "$(stat -c %s Version.new)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
+      for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
       eval "$1"; wait $!; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
