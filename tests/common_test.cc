@@ -5,23 +5,21 @@
 namespace tallier {
 namespace {
 
-TEST(CompanionNameTest, CutsAfterTheLastDotAnywhereInThePath) {
+// A companion's name cuts the path after its last dot, anywhere in it; the scratch name turns
+// the file name's dot into a tilde, or adds one.
+TEST(CompanionAndScratchNameTest, CutAfterTheLastDotOrTurnTheFileNamesDotIntoATilde) {
+  // path | companion *.new | scratch name
   // clang-format off
-  const char* const cases[][2] = {{"Version.h", "Version.new"}, {"Version", "Versionnew"},
-      {"a.b.c", "a.b.new"}, {"build.d/Version", "build.new"}, {"Version.new", "Version.new"}};
+  const char* const cases[][3] = {{"Version.h", "Version.new", "Version~h"},
+      {"Version.hpp", "Version.new", "Version~hpp"}, {"Version", "Versionnew", "Version~"},
+      {"a.b.c", "a.b.new", "a.b~c"}, {"Version.new", "Version.new", "Version~new"},
+      {"build.d/Version", "build.new", "build.d/Version~"}, {"/x.d/V.h", "/x.d/V.new", "/x.d/V~h"},
+      {"build.d\\Version", "build.new", "build.d\\Version~"}};
   // clang-format on
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(companionName(c[0], "new"), c[1]) << c[0];
-}
-
-TEST(ScratchNameTest, TurnsTheFileNamesDotIntoATildeOrAddsOne) {
-  // clang-format off
-  const char* const cases[][2] = {{"Version.h", "Version~h"}, {"Version.hpp", "Version~hpp"},
-      {"Version", "Version~"}, {"a.b.c", "a.b~c"}, {"build.d/Version", "build.d/Version~"},
-      {"build.d\\Version", "build.d\\Version~"}, {"/x.d/V.h", "/x.d/V~h"}};
-  // clang-format on
-  for (const auto& c : cases)
-    EXPECT_EQ(scratchName(c[0]), c[1]) << c[0];
+    EXPECT_EQ(scratchName(c[0]), c[2]) << c[0];
+  }
 }
 
 TEST(ParseIncrementTest, ReadsLikePercentDAndRefusesWhatDoesNotFit) {

@@ -21,13 +21,9 @@ constexpr LineVerdict kOutOfRange = LineVerdict::kOutOfRange;
 std::pair<LineVerdict, std::string> feed(std::string_view line, const std::string& name,
                                          int32_t increment, size_t size, bool startsText = false) {
   DefineLineRewriter rewriter(name, increment);
-  if (startsText)
-    rewriter.startText();
-  else
-    rewriter.startLine();
+  startsText ? rewriter.startText() : rewriter.startLine();
   std::string text;
-  size_t pos = 0;
-  size_t carried = 0;
+  size_t pos = 0, carried = 0;
   LineStep step;
   for (bool ends = false; !ends;) {
     const size_t rest = line.size() - pos;

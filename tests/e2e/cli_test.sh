@@ -2,9 +2,7 @@
 . "$(dirname "$0")/lib.sh"
 
 # The name of a file beside `path`: cut after its last dot, if any, then `suffix`.
-companion() {
-  case $1 in *.*) echo "${1%.*}.$2" ;; *) echo "$1$2" ;; esac
-}
+companion() { case $1 in *.*) echo "${1%.*}.$2" ;; *) echo "$1$2" ;; esac; }
 
 # One run a row: arguments (shell words; the first names the header, Version.h by default;
 # names beyond the ANSI code page reach Windows unchanged, and a message that names them is
@@ -18,14 +16,11 @@ companion() {
 outcomes() {
   local args header status output files after setup hdr bak
   while IFS='|' read -r args header status output files after setup; do
-    rm -rf ./*
-    eval "set -- $args"
-    hdr=${1:-Version.h}
-    bak=$(companion "$hdr" bak)
+    rm -rf ./* && eval "set -- $args"
+    hdr=${1:-Version.h} bak=$(companion "${1:-Version.h}" bak)
     eval "${setup:-true}" || continue
     if [ "$header" != - ]; then
-      mkdir -p "$(dirname "$hdr")"
-      printf "$header" >"$hdr"
+      mkdir -p "$(dirname "$hdr")" && printf "$header" >"$hdr"
       [ "$bak" = "$hdr" ] || [ -d "$bak" ] || printf 'stale\n' >"$bak"
       cp "$hdr" "$SCRATCH_ROOT/before"
     fi
@@ -136,9 +131,7 @@ EOF
 # whole header (on Windows the header steps aside an instant).
 parallel_runs_take_turns() {
   local n=6 i header seen=0 known
-  mkdir out snaps
-  header_text 100 >Version.h
-  header_text 500 >Version.hpp
+  mkdir out snaps && header_text 100 >Version.h && header_text 500 >Version.hpp
   for i in $(seq $n); do
     [ $((i % 2)) = 0 ] || sleep 0.01
     for header in Version.h Version.hpp; do

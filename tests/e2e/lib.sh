@@ -8,8 +8,7 @@ TALLIER=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 EMULATOR=("$@")
 # The tool built for Windows writes text in the Windows convention.
-WINDOWS=false
-[[ $TALLIER == *.exe ]] && WINDOWS=true
+[[ $TALLIER == *.exe ]] && WINDOWS=true || WINDOWS=false
 USAGE=$'Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\nTallier reads filename & in-decrements the value after varname.'
 WRAP=()
 SCRATCH_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tallier-e2e.XXXXXX")
@@ -30,18 +29,15 @@ run_cases() {
 run() {
   OUT=$(timeout 60 ${WRAP[@]+"${WRAP[@]}"} ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" "$@" \
     2>"$SCRATCH_ROOT/stderr"; echo "rc=$?")
-  RC=${OUT##*rc=}
-  OUT=${OUT%rc=*}
+  RC=${OUT##*rc=} OUT=${OUT%rc=*}
   ERR=$(cat "$SCRATCH_ROOT/stderr")
 }
 
 # Runs the tool under strace with the given options (LeakSanitizer cannot run under ptrace).
 run_traced() {
-  local options=$1
-  shift
-  # shellcheck disable=SC2086  # the options are several words
-  WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq $options)
-  run "$@"
+  # shellcheck disable=SC2206  # the options are several words
+  WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq $1)
+  run "${@:2}"
   WRAP=()
 }
 
@@ -63,9 +59,7 @@ expect_files() { check "files" "$(ls -A | sort | paste -sd ' ')" "$*"; }
 
 # Turns header text on standard input into the bytes the tool writes for it: unchanged on
 # POSIX; on Windows CR LF is read as LF, and every LF written as CR LF.
-as_written() {
-  if $WINDOWS; then perl -0777 -pe 's/\r\n/\n/g; s/\n/\r\n/g'; else cat; fi
-}
+as_written() { if $WINDOWS; then perl -0777 -pe 's/\r\n/\n/g; s/\n/\r\n/g'; else cat; fi; }
 
 # expect_content <file> <printf format>: the file holds exactly those bytes; expect_written:
 # it holds what the tool writes for that header text.
@@ -74,9 +68,8 @@ expect_written() { cmp -s "$1" <(printf "$2" | as_written) || fail "content of $
 
 # A header several reads long with the counter at $1 in the middle.
 header_text() {
-  yes '// a line of a generated header' | head -n 5000
-  printf '#define BuildCount %s\n' "$1"
-  yes '// a line of a generated header' | head -n 5000
+  local lines && lines=$(yes '// a line of a generated header' | head -n 5000)
+  printf '%s\n#define BuildCount %s\n%s\n' "$lines" "$1" "$lines"
 }
 
 # A mistyped helper's name must fail the test, not pass unseen (bash runs this in a subshell).
@@ -94,14 +87,13 @@ finish() {
 # permission holds, from a copy that user can reach wherever the build tree is; as itself
 # otherwise.
 run_unprivileged() {
-  local tallier=$TALLIER options=$1
-  shift
+  local tallier=$TALLIER
   if [ "$(id -u)" -eq 0 ]; then
     cp "$TALLIER" "$SCRATCH_ROOT/tallier" && chmod o+x "$SCRATCH_ROOT" . && TALLIER=$SCRATCH_ROOT/tallier
     # shellcheck disable=SC2206  # the options are several words
-    WRAP+=(setpriv --reuid=1234 --regid=1234 $options)
+    WRAP+=(setpriv --reuid=1234 --regid=1234 $1)
   fi
-  run "$@"
+  run "${@:2}"
   WRAP=() TALLIER=$tallier
 }
 

@@ -4,18 +4,20 @@
 . "$(dirname "$0")/lib.sh"
 require strace
 
-# Version.h at 41, beside a stale copy and backup; its text now and after one run kept aside.
+# The header's text at 41, and after one run.
+header_text 41 >"$SCRATCH_ROOT/old" && header_text 42 >"$SCRATCH_ROOT/new"
+
+# Version.h at 41, beside a stale copy and backup, in place of any Version.* before.
 make_header() {
-  header_text 41 | tee Version.h >"$SCRATCH_ROOT/old"
-  header_text 42 >"$SCRATCH_ROOT/new"
-  printf 'partial cop' >Version.new
-  printf 'stale\n' >Version.bak
+  rm -f Version.* && cp "$SCRATCH_ROOT/old" Version.h
+  printf 'partial cop' >Version.new && printf 'stale\n' >Version.bak
 }
 
-# Prints old or new when the file holds exactly one of those texts, else torn.
+# Prints old, new or stale when the file holds exactly one of those texts, else torn.
 which_text() {
   cmp -s "$1" "$SCRATCH_ROOT/old" && echo old && return
-  cmp -s "$1" "$SCRATCH_ROOT/new" && echo new || echo torn
+  cmp -s "$1" "$SCRATCH_ROOT/new" && echo new && return
+  cmp -s "$1" <(printf 'stale\n') && echo stale || echo torn
 }
 
 # After whatever went before, a run advances the header by one and leaves it and its backup.
@@ -38,13 +40,11 @@ expect_clean_rerun() {
 faults_are_reported() {
   local options status message after backup files
   while IFS='|' read -r options status message after backup files; do
-    rm -f Version.*
     make_header
     run_traced "-o /dev/null -e trace=all ${options//@/$PWD}"
-    expect "$status" "$message" || echo "  with $options"
-    check "header after $options" "$(which_text Version.h)" "$after"
-    check "backup after $options" "$(grep -qx stale Version.bak && echo stale || which_text Version.bak)" "$backup"
-    expect_files $files
+    check "status, output, stderr, header and backup, files with $options" \
+      "$RC:$OUT:$ERR:$(which_text Version.h) $(which_text Version.bak):$(ls -A | paste -sd ' ')" \
+      "$status:$message"$'\n'"::$after $backup:$files"
     expect_clean_rerun
   done <<'EOF'
 -P @/Version.h -e inject=copy_file_range:error=EXDEV -e inject=read:error=EIO:when=3|1|Error Tallier Error reading: Version.h|old|stale|Version.bak Version.h Version.new
@@ -78,9 +78,8 @@ replacement_is_atomic_and_durable() {
     run_traced "-y -o $trace -e trace=unlinkat,renameat,renameat2,fsync,write,copy_file_range" \
       "$dir/$header"
     expect 0 "Upcount: BuildCount = 42"
-    check "calls that take $header's name away" \
-      "$(grep -E "(unlink|rename)at2?\\($at\"${header//./\\.}\"" "$trace")" ""
-    check "renames" "$(grep -cE '^[0-9]+ +rename' "$trace")" "$renames"
+    check "calls that take $header's name away; renames" \
+      "$(grep -E "(unlink|rename)at2?\\($at\"${header//./\\.}\"" "$trace"); $(grep -cE '^[0-9]+ +rename' "$trace")" "; $renames"
     renamed=$(grep -nE "renameat2?\\($at\"Version\\.new\", $at\"$header\"" "$trace" | cut -d: -f1)
     synced=$(grep -nE 'fsync\([0-9]+<[^>]*/Version\.new>\) += 0' "$trace" | cut -d: -f1)
     written=$(grep -nE '(write|copy_file_range)\([0-9]+<[^>]*/Version\.new>' "$trace" | tail -1 | cut -d: -f1)
@@ -113,15 +112,12 @@ another_users_copy_is_left_alone() {
 # Killed on entry to each step of the replacement: the header is whole, the one expected
 # (injection/header after the kill), and a rerun cleans up.
 killed_at_each_step_leaves_a_whole_header() {
-  local step injection
+  local step
   for step in unlinkat:when=1/old write:when=2/old copy_file_range/old fsync:when=1/old \
     unlinkat:when=2/old linkat/old renameat/old renameat:when=2/new fsync:when=2/new; do
-    injection=${step%/*}
-    rm -f Version.*
     make_header
-    run_traced "-o /dev/null -e trace=all -e inject=$injection:signal=KILL" 2>/dev/null
-    check "status when killed at $injection" "$RC" 137
-    check "header when killed at $injection" "$(which_text Version.h)" "${step#*/}"
+    run_traced "-o /dev/null -e trace=all -e inject=${step%/*}:signal=KILL" 2>/dev/null
+    check "status and header when killed at ${step%/*}" "$RC $(which_text Version.h)" "137 ${step#*/}"
     expect_clean_rerun
   done
 }
@@ -136,8 +132,7 @@ mode_and_owner_are_kept() {
     check "mode of a $mode header" "$(stat -c %a Version.h)" "$mode"
   done
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root: owner and group kept for another user"; return; }
-  chown 4321:5678 Version.h
-  chmod 664 Version.h
+  chown 4321:5678 Version.h && chmod 664 Version.h
   run
   check "owner" "$(stat -c %u:%g Version.h)" 4321:5678
   chmod 777 . && run_unprivileged --groups=5678
@@ -152,16 +147,14 @@ mode_and_owner_are_kept() {
 symbolic_links_are_kept() {
   local links target before
   while IFS='|' read -r links target; do
-    rm -rf ./* && mkdir real
-    header_text 41 >real/Version.h
+    rm -rf ./* && mkdir real && cp "$SCRATCH_ROOT/old" real/Version.h
     eval "$links"
     before=$(find . -type l ! -name 'Version.[bn]*' -printf '%p -> %l\n' | sort)
     run "$target"
     expect 0 "Upcount: BuildCount = 42" || echo "  through $links"
-    check "links through $links" "$(find . -type l -printf '%p -> %l\n' | sort)" "$before"
-    header_text 42 | cmp -s real/Version.h - || fail "header through $links"
-    header_text 41 | cmp -s real/Version.bak - || fail "backup through $links"
-    check "beside the target" "$(ls -A real | paste -sd ' ')" "Version.bak Version.h"
+    check "through $links: links; beside the target; header and backup" \
+      "$(find . -type l -printf '%p -> %l\n' | sort); $(ls -A real | paste -sd ' '); $(which_text real/Version.h) $(
+        which_text real/Version.bak)" "$before; Version.bak Version.h; new old"
   done <<EOF
 ln -s real/Version.h Version.h|Version.h
 ln -s $SCRATCH_ROOT/$CURRENT/real/Version.h Version.h|Version.h
@@ -194,11 +187,10 @@ others_and_limits() {
       eval "$1"; wait $!; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
-    rm -f Version.* && make_header
+    make_header
     WRAP=(bash -c "$helpers$how" -) && run && WRAP=()
-    check "status, output and stderr with $how" "$RC:$OUT:$ERR" "$status:${message:+$message$'\n'}:"
-    check "header after $how" "$(which_text Version.h)" "$after"
-    check "backup after $how" "$(grep -qx stale Version.bak && echo stale || which_text Version.bak)" "$backup"
+    check "status, output, stderr, header and backup with $how" \
+      "$RC:$OUT:$ERR:$(which_text Version.h) $(which_text Version.bak)" "$status:${message:+$message$'\n'}::$after $backup"
   done <<'EOF'
 flock Version.h "$@"|1|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
 moved "$@"|0|Upcount: BuildCount = 42|new|old
@@ -218,25 +210,24 @@ access_beyond_mode_bits() {
   require setfacl
   header_text 1 >Version.h && chmod 600 Version.h && setfacl -m u:1234:r Version.h
   run
-  check "ACL" "$(getfacl -cp Version.h | grep . | paste -sd ' ')" "user::rw- user:1234:r-- group::--- mask::r-- other::---"
-  check "mode" "$(stat -c %a Version.h)" 640
+  check "ACL and mode" "$(getfacl -cp Version.h | grep . | paste -sd ' ') $(stat -c %a Version.h)" \
+    "user::rw- user:1234:r-- group::--- mask::r-- other::--- 640"
   mkdir e && setfacl -d -m u:1234:rw e && header_text 1 >e/Version.h && setfacl -b e/Version.h
   run e/Version.h
   check "ACL entries from the directory's default" "$(getfacl -cp e/Version.h | grep -c 1234)" 0
-  mkdir d && header_text 41 >d/Version.h && { [ "$(id -u)" -ne 0 ] || chown -R 1234 d; } && chmod 300 d
+  mkdir d && cp "$SCRATCH_ROOT/old" d/Version.h && { [ "$(id -u)" -ne 0 ] || chown -R 1234 d; } && chmod 300 d
   WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o "$SCRATCH_ROOT/trace" -e trace=syncfs)
   run_unprivileged --clear-groups d/Version.h && chmod 700 d
   expect 0 "Upcount: BuildCount = 42"
-  check "synced file systems" "$(grep -c 'syncfs(.*= 0' "$SCRATCH_ROOT/trace")" 1
-  header_text 41 | cmp -s d/Version.bak - || fail "backup in a directory of mode 0300"
+  check "synced file systems, backup in a directory of mode 0300" \
+    "$(grep -c 'syncfs(.*= 0' "$SCRATCH_ROOT/trace") $(which_text d/Version.bak)" "1 old"
 }
 
 # A header further down than the longest path the system takes at once (PATH_MAX, 4,096 on
 # Linux) is advanced twice, its companions beside it.
 long_path() {
-  local dir path="" i
-  dir=$(printf 'd%.0s' $(seq 200))
-  for i in $(seq 25); do path+=$dir/; done
+  local dir path i
+  dir=$(printf 'd%.0s' $(seq 200)) && path=$(printf "$dir/%.0s" $(seq 25))
   (for i in $(seq 25); do mkdir $dir && cd $dir || exit; done && header_text 41 >Version.h)
   run "${path}Version.h" && run "${path}Version.h"
   expect 0 "Upcount: BuildCount = 43"

@@ -19,32 +19,12 @@ long_paths() {
   local length dir
   for length in 300 1000; do
     dir=$(printf "%0$((length - 11))d" 0 | sed 's/.\{100\}/&\//g')
-    mkdir -p "$dir" && header "$dir/Version.h"
+    rm -rf ./* && mkdir -p "$dir" && header "$dir/Version.h"
     run "$dir/Version.h"
     expect_advanced "$dir" || echo "  at $length characters"
     run "$dir/Version.h"
     expect_written "$dir/Version.bak" '#define BuildCount 42\n'
-    rm -r 0*
   done
-}
-
-# A companion's name that reaches the header itself: no backup, or the refusal of *.new.
-# header typed | file on disk | status and message | file after | counter after
-companions_that_are_the_header() {
-  local typed file message after value
-  while IFS='|' read -r typed file message after value; do
-    rm -f ./*
-    printf '#define BuildCount 41\r\n' >"$file"
-    run "$typed"
-    expect "${message%% *}" "${message#* }" || echo "  with $typed"
-    expect_files "$after"
-    expect_written "$after" "#define BuildCount $value\n"
-  done <<'EOF'
-version.BAK|Version.BAK|0 Upcount: BuildCount = 42|Version.BAK|42
-Version.bak |Version.bak|0 Upcount: BuildCount = 42|Version.bak|42
-Version.NEW|Version.new|1 Error Tallier Can't use: Version.NEW as header, its copy would take its name|Version.new|41
-Version.new |Version.new|1 Error Tallier Can't use: Version.new  as header, its copy would take its name|Version.new|41
-EOF
 }
 
 # Starts the helper with the given arguments and waits until it holds its file; it lets go
@@ -58,24 +38,30 @@ hold() {
 
 # Held open without delete sharing, the header cannot be replaced, nor the backup: the run
 # fails before the header changes and leaves it and the previous backup as they were; once
-# let go, it is advanced.
-held_header_or_backup() {
-  local held message
-  while IFS='|' read -r held message; do
-    rm -rf ./* && header Version.h && printf 'previous backup\n' >Version.bak
-    hold "$held"
+# let go, it is advanced. A header that another program changes during the run (--edit), in
+# place or by saving a new file of the same size and time under its name, keeps the change: the run fails and leaves the
+# backup as it was.
+# the helper's arguments | the message | the header after
+held_or_changed_header() {
+  local held message after
+  while IFS='|' read -r held message after; do
+    rm -f ./* && header Version.h && printf 'previous backup\n' >Version.bak
+    [[ $held != --edit* ]] || printf left >Version.new
+    hold $held
     run
-    exec 3>&-
-    wait
+    exec 3>&- && wait
     expect 1 "$message" || echo "  with $held"
-    expect_content Version.h '#define BuildCount 41\n'
+    expect_content Version.h "$after"
     expect_content Version.bak 'previous backup\n'
+    [[ $held == --edit* ]] && continue
     check "files with $held held" "$(ls -A | paste -sd ' ')" "Version.bak Version.h Version.new"
     run
     expect_advanced .
   done <<'EOF'
-Version.h|Error Tallier Can't rename: Version.new to Version.h
-Version.bak|Error Tallier Can't rename: Version.h to Version.bak
+Version.h|Error Tallier Can't rename: Version.new to Version.h|#define BuildCount 41\n
+Version.bak|Error Tallier Can't rename: Version.h to Version.bak|#define BuildCount 41\n
+--edit Version.h Version.new append|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n// edited\n
+--edit Version.h Version.new replace|Error Tallier Changed during the run: Version.h|#define BuildCount 77\n
 EOF
 }
 
@@ -90,24 +76,8 @@ lock_held_by_another_program() {
   wait $!
   exec 3>&- && wait
   expect 1 "Error Tallier Can't lock: Version.h, another program holds its lock"
-  check "the run on a shared lock" "$(cat "$SCRATCH_ROOT/shared")" ""
-  expect_files Version.h Version.hpp
-}
-
-# A header that another program changes during the run, in place or by saving a new file of
-# the same size and time under its name, keeps the change: the run fails and leaves the
-# backup as it was.
-header_changed_during_the_run() {
-  local how
-  for how in 'append|#define BuildCount 41\n// edited\n' 'replace|#define BuildCount 77\n'; do
-    rm -f ./* && header Version.h && printf 'previous backup\n' >Version.bak && printf left >Version.new
-    hold --edit Version.h Version.new "${how%%|*}"
-    run
-    exec 3>&- && wait
-    expect 1 "Error Tallier Changed during the run: Version.h" || echo "  when the header is changed by ${how%%|*}"
-    expect_content Version.h "${how#*|}"
-    expect_content Version.bak 'previous backup\n'
-  done
+  check "the run on a shared lock; files" "$(cat "$SCRATCH_ROOT/shared"); $(ls -A | paste -sd ' ')" \
+    "; Version.h Version.hpp"
 }
 
 # A link under a companion's name, symbolic or hard, to the header or to a read-only file
@@ -155,19 +125,21 @@ access_rules_made_up_by_wine_are_left() {
 }
 
 # Any spelling of the header reaches the file itself: it is advanced under its own name, with
-# companions named after that name and beside it, and links stay links (marked @).
-# setup, which sets the header as typed | the files after | the file advanced
+# companions named after that name and beside it, and links stay links (marked @). A
+# companion's name that reaches the header itself: no backup, or the refusal of *.new.
+# setup, which sets the header as typed | the files after | the file with the counter |
+# status and message, where the run does not advance the header to 42 (it stays at 41)
 spellings_reach_the_file() {
   # A path with no dot before the file name, where the companions would take their names.
-  local setup files advanced typed long nodot=/tmp/tallier$$
+  local setup files counted message typed long nodot=/tmp/tallier$$
   long=$(printf 'v%.0s' $(seq 250))
-  while IFS='|' read -r setup files advanced; do
-    rm -rf ./* && eval "$setup"
+  while IFS='|' read -r setup files counted message; do
+    rm -rf ./* && eval "$setup" && message=${message:-0 Upcount: BuildCount = 42}
     run "$typed"
-    expect 0 "Upcount: BuildCount = 42" || echo "  with $setup"
+    expect "${message%% *}" "${message#* }" || echo "  with $setup"
     check "files with $setup" "$(find . -mindepth 1 \( -type l -printf '%P@\n' -o -printf '%P\n' \) |
       sort | paste -sd ' ')" "$(eval echo "$files")"
-    expect_written "$(eval echo "$advanced")" '#define BuildCount 42\n'
+    expect_written "$(eval echo "$counted")" "#define BuildCount $((${message%% *} ? 41 : 42))\n"
   done <<'EOF'
 header LongVersionHeader.h; typed=$(${EMULATOR[@]+"${EMULATOR[@]}"} "$HOLD_OPEN" --short LongVersionHeader.h) typed=${typed%$'\r'}|LongVersionHeader.bak LongVersionHeader.h|LongVersionHeader.h
 header Version.h; typed=VERSION.H|Version.bak Version.h|Version.h
@@ -176,6 +148,10 @@ header Version.h; typed='Version.h. .'|Version.bak Version.h|Version.h
 mkdir real && header real/Version.h && ln -s real/Version.h Version.h; typed=Version.h|Version.h@ real real/Version.bak real/Version.h|real/Version.h
 mkdir dir && header dir/Version && ln -sfn "$PWD" "$nodot"; typed="\\\\.\\Z:${nodot//\//\\}\\dir\\Version"|dir dir/Version dir/Versionbak|dir/Version
 header $long.h; typed=$long.h|$long.bak $long.h|$long.h
+printf '#define BuildCount 41\r\n' >Version.BAK; typed=version.BAK|Version.BAK|Version.BAK
+printf '#define BuildCount 41\r\n' >Version.bak; typed='Version.bak '|Version.bak|Version.bak
+printf '#define BuildCount 41\r\n' >Version.new; typed=Version.NEW|Version.new|Version.new|1 Error Tallier Can't use: Version.NEW as header, its copy would take its name
+printf '#define BuildCount 41\r\n' >Version.new; typed='Version.new '|Version.new|Version.new|1 Error Tallier Can't use: Version.new  as header, its copy would take its name
 EOF
   rm -f "$nodot"
 }
@@ -200,8 +176,7 @@ header_moved_aside_by_another_run() {
 # A read-only header is advanced; the new header and the backup stay read-only, and the next
 # run replaces that read-only backup.
 read_only_header() {
-  header Version.h
-  chmod a-w Version.h
+  header Version.h && chmod a-w Version.h
   run
   expect_advanced .
   check "writable" "$(find . -perm -u+w -type f)" ""
@@ -214,9 +189,7 @@ read_only_header() {
 # made on the current drive could be renamed there.
 drive_relative_path() {
   local letter drive
-  for letter in m n o p q r s t u v w x y; do
-    [ -e "${WINEPREFIX:=$HOME/.wine}/dosdevices/$letter:" ] || break
-  done
+  for letter in {m..y}; do [ -e "${WINEPREFIX:=$HOME/.wine}/dosdevices/$letter:" ] || break; done
   drive=$(mktemp -d "$([ -w /dev/shm ] && echo /dev/shm || echo "$SCRATCH_ROOT")/drive.XXXXXX")
   ln -s "$drive" "$WINEPREFIX/dosdevices/$letter:"
   header "$drive/Version.h" && mkdir "$drive/Version.new"
@@ -235,16 +208,15 @@ renames_wait_for_the_disk() {
   local emulator=("${EMULATOR[@]}") relay=WINEDEBUG=-all,+relay
   header Version.h && printf 'previous backup\n' >Version.bak
   EMULATOR=(env $relay "${emulator[@]/#WINEDEBUG=*/$relay}") && run && EMULATOR=("${emulator[@]}")
-  check "status under the trace" "$RC" 0
-  check "flushes, then moves:flags into the header and the backup" "$(sed -nE \
+  check "status under the trace; flushes, then moves:flags into the header and the backup" "$RC $(sed -nE \
     's/.*KERNEL32\.(FlushFileBuffers|MoveFileExW)\((.*)\) ret=.*/\1,\2/p' "$SCRATCH_ROOT/stderr" |
     sed -E 's/^Flush.*/flush/; s/[0-9a-f]+ L"[^"]*\\\\([^"\\]*)"/\1/g; s/^MoveFileExW,([^,]*),([^,]*),0*/\1>\2:/' |
     grep -E '^flush|>Version\.(h|bak):' | uniq | sed '/Version.bak:/q' | paste -sd ' ')" \
-    "flush Version.new>Version.h:8 Version~h>Version.bak:9"
+    "0 flush Version.new>Version.h:8 Version~h>Version.bak:9"
 }
 
-run_cases long_paths companions_that_are_the_header held_header_or_backup \
+run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
-  header_moved_aside_by_another_run lock_held_by_another_program header_changed_during_the_run \
+  header_moved_aside_by_another_run lock_held_by_another_program \
   links_under_companion_names access_rules_made_up_by_wine_are_left
 finish

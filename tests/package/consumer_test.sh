@@ -8,19 +8,11 @@
 # Usage: bash consumer_test.sh <Tallier's build directory> <Tallier's source directory> <config>
 #   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | make | calls>
 # Exits with 77, counted as skipped, when the build system is not installed.
-set -u
+. "$(dirname "$0")/lib.sh"
 SYSTEM=$4 CONFIG=$3
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-package.XXXXXX")
-trap 'rm -rf "$SCRATCH"' EXIT
 SRC=$SCRATCH/src BUILD=$SCRATCH/build PREFIX=$SCRATCH/prefix
-FAILED=0 index=0
+case $SYSTEM in Unix* | make) require make ;; Ninja*) require ninja ;; Meson) require meson ninja ;; esac
 
-for tool in $(case $SYSTEM in Unix* | make) echo make ;; Ninja*) echo ninja ;; Meson) echo meson ninja ;; esac); do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }
-done
-
-fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
-check() { [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"; }
 # run <command...>: keeps the output in OUT and the status in RC.
 run() { OUT=$("$@" 2>&1) && RC=0 || RC=$?; }
 
@@ -102,8 +94,7 @@ if [ "$SYSTEM" != calls ]; then
         "$BUILD/$([ "$SYSTEM" = Ninja ] || echo "$CONFIG/")example")" "$printed; Build $number"
     done
   fi
-  echo "$SYSTEM: $FAILED failed"
-  exit $((FAILED > 0))
+  finish "$SYSTEM"; exit
 fi
 
 # An include directory of the target's own, named before the counter, with a file named like
@@ -116,8 +107,7 @@ check_builds
 # The call | what configuring must report, or "ok <file> <line>" for a call whose two builds,
 # with a clean and a new configure between them, must leave that line in the file.
 while IFS='|' read -r call expected; do
-  project=$SCRATCH/call-$((++index))
-  mkdir -p "$project/sub"
+  project=$(mktemp -d "$SCRATCH/call.XXXXXX") && mkdir "$project/sub"
   printf '#define Patch 7\n' >"$project/sub/Counter.h"
   printf '#define BuildCount 41\n' >"$project/Version.h"
   # A project for another architecture than the tool's (pointers of the other size) still
@@ -146,5 +136,4 @@ enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0
 enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h MACRO Patch);target_include_directories(exe PRIVATE sub)|ok sub/Counter.h #define Patch 9
 EOF
 
-echo "calls: $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish calls

@@ -3,14 +3,10 @@
 # it with apt-get, runs the tool from PATH, builds a copy of the example against its CMake
 # package, and removes it. Needs root (it skips without): CI runs it.
 # Usage: bash deb_test.sh <Tallier's build directory> <Tallier's source directory>
-set -u
+. "$(dirname "$0")/lib.sh"
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root: installs and removes the package"; exit 77; }
 SOURCE_DIR=$(cd "$2" && pwd)
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-deb.XXXXXX")
 trap 'dpkg -s tallier >/dev/null 2>&1 && apt-get remove -y -qq tallier >/dev/null; rm -rf "$SCRATCH"' EXIT
-FAILED=0
-
-fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
 
 cpack -G DEB -B "$SCRATCH/out" --config "$1/CPackConfig.cmake" >"$SCRATCH/log" 2>&1 || fail "cpack: $(cat "$SCRATCH/log")"
 deb=$(ls "$SCRATCH"/out/tallier_*.deb) || exit 1
@@ -28,5 +24,4 @@ cmake -S src -B example >log 2>&1 && cmake --build example >>log 2>&1 &&
   [ "$(example/example)" = "Build 1" ] || fail "example against the package: $(cat log)"
 apt-get remove -y -qq tallier >/dev/null && [ ! -e /usr/bin/tallier ] || fail "apt-get remove"
 
-echo "deb test: $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish "deb test"

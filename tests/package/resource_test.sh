@@ -7,10 +7,7 @@
 #          program's version resource holds the number that its build printed, and a counter
 #          too large for a resource stops the build.
 # Exits with 77, counted as skipped, when python3-pefile, MinGW-w64, ninja or make is missing.
-set -u
-FAILED=0
-fail() { echo "FAIL: $*"; FAILED=$((FAILED + 1)); }
-check() { [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"; }
+. "$(dirname "$0")/lib.sh"
 # A python3 of its own (pyenv, a venv) may lack the system's pefile.
 python=$(for python in python3 /usr/bin/python3; do "$python" -c 'import pefile' 2>/dev/null && echo "$python" && break; done)
 [ -n "$python" ] || { echo "SKIP: python3-pefile not found"; exit 77; }
@@ -34,10 +31,7 @@ if [ "$1" = tallier ]; then
   exit $((FAILED > 0))
 fi
 
-for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres ninja make; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not found"; exit 77; }; done
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/tallier-resource.XXXXXX")
-trap 'rm -rf "$SCRATCH"' EXIT
+require x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres ninja make
 cmake --install "$2" --prefix "$SCRATCH/prefix" >/dev/null && SOURCES=$(cd "$3" && pwd) || exit 1
 for generator in Ninja "Unix Makefiles"; do
   src=$SCRATCH/$generator build=$SCRATCH/$generator/build
@@ -53,4 +47,4 @@ for generator in Ninja "Unix Makefiles"; do
   out=$(cmake --build "$build" 2>&1) && fail "$generator: a program built with BuildCount 65536"
   grep -q '#error "BuildCount in counter/Version.h is outside 0 to 65535' <<<"$out" || fail "$generator: no #error: $out"
 done
-echo "Windows version resources: $FAILED failed" && [ "$FAILED" -eq 0 ]
+finish "Windows version resources"

@@ -19,13 +19,17 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The lock that runs take, one byte far past the end of the header.
-constexpr DWORD kLockOffsetHigh = 0x40000000;
+HANDLE openExisting(const char* name, DWORD access, DWORD sharing = kShareAll) {
+  return CreateFileA(name, access, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+}
 
-bool lockRun(HANDLE file, DWORD flags = 0) {
+// The lock that runs take, one byte far past the end of the header; with `letGo`, taken only
+// if free at once and let go again.
+bool lockRun(HANDLE file, bool letGo = false) {
   OVERLAPPED at = {};
-  at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &at) != 0;
+  at.OffsetHigh = 0x40000000;
+  const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (letGo ? LOCKFILE_FAIL_IMMEDIATELY : 0);
+  return LockFileEx(file, flags, 0, 1, 0, &at) && (!letGo || UnlockFileEx(file, 0, 1, 0, &at));
 }
 
 int sayHeld(bool holdOn) {
@@ -40,11 +44,9 @@ int sayHeld(bool holdOn) {
 
 int lockWhole(int count, char** pairs) {
   for (int i = 0; i + 1 < count; i += 2) {
-    const HANDLE file =
-        CreateFileA(pairs[i], GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
     OVERLAPPED at = {};
     const DWORD kind = std::strcmp(pairs[i + 1], "exclusive") == 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-    if (!LockFileEx(file, kind, 0, MAXDWORD, MAXDWORD, &at))
+    if (!LockFileEx(openExisting(pairs[i], GENERIC_READ), kind, 0, MAXDWORD, MAXDWORD, &at))
       return 1;
   }
   return sayHeld(true);
@@ -54,15 +56,10 @@ int lockWhole(int count, char** pairs) {
 // here. Trying the header's lock, let go at once, only makes a run try again; a moment after
 // it is found taken, the run has read how the header is.
 int editDuringRun(const char* header, const char* copy, bool replace) {
-  const HANDLE held =
-      CreateFileA(copy, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-  const HANDLE locked =
-      CreateFileA(header, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (!lockRun(held) || sayHeld(false) != 0)
+  const HANDLE locked = openExisting(header, GENERIC_READ);
+  if (!lockRun(openExisting(copy, GENERIC_WRITE)) || sayHeld(false) != 0)
     return 1;
-  for (int look = 0; look < 60000 && lockRun(locked, LOCKFILE_FAIL_IMMEDIATELY) &&
-                     UnlockFile(locked, 0, kLockOffsetHigh, 1, 0);
-       ++look)
+  for (int look = 0; look < 60000 && lockRun(locked, true); ++look)
     Sleep(1);
   Sleep(500);
   FILETIME written;
@@ -92,14 +89,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || argc > 4)
     return 2;
   const bool aside = argc >= 3;
-  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (aside ? FILE_SHARE_DELETE : 0);
-  const HANDLE file = CreateFileA(argv[1], GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      openExisting(argv[1], GENERIC_READ, aside ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (file == INVALID_HANDLE_VALUE ||
-      (aside && (!lockRun(file) || !MoveFileExA(argv[1], argv[2], 0))))
+      (aside && !(lockRun(file) && MoveFileExA(argv[1], argv[2], 0))))
     return 1;
-  if (sayHeld(true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0)))
-    return 1;
-  CloseHandle(file);
-  return 0;
+  return sayHeld(true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0));
 }
