@@ -194,7 +194,7 @@ others_and_limits() {
   done <<'EOF'
 flock Version.h "$@"|1|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
 moved "$@"|0|Upcount: BuildCount = 42|new|old
-edit 'echo // >>Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+edit 'touch -r Version.h t && echo // >>Version.h && touch -r t Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'dd of=Version.h conv=notrunc status=none <<<"// A"' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 closed "$@"|1||new|old
