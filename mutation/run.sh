@@ -21,7 +21,9 @@
 # Environment: JOBS (build parallelism, default 2), MUTANT_TIMEOUT (seconds for one
 # mutant's ctest run, default 600), TEST_TIMEOUT (seconds per ctest test, default 180),
 # MUTANT_WORK (scratch directory, default a new one under TMPDIR, removed at the end unless
-# KEEP_WORK=1). Each mutant's build and test log stays in $MUTANT_WORK/logs while it exists.
+# KEEP_WORK=1), TESTS (a ctest -R pattern: only the tests it matches run, for the baseline and
+# every mutant; default all). Each mutant's build and test log stays in $MUTANT_WORK/logs while
+# it exists.
 # The Windows tree runs Wine in the caller's WINEPREFIX; give it a scratch one.
 set -u
 
@@ -35,6 +37,8 @@ shift
 JOBS=${JOBS:-2}
 MUTANT_TIMEOUT=${MUTANT_TIMEOUT:-600}
 TEST_TIMEOUT=${TEST_TIMEOUT:-180}
+SELECTION=()
+[ -z "${TESTS:-}" ] || SELECTION=(-R "$TESTS")
 
 PATCHES=()
 if [ $# -eq 0 ]; then
@@ -92,7 +96,7 @@ WINDOWS_TREE=""
 # cannot run its programs is configured so) fails, rather than pass every mutant.
 run_ctest() {
   local log=$1 tree=${2:-build} pid
-  setsid timeout -k 10 "$MUTANT_TIMEOUT" ctest --test-dir "$SRC/$tree" --no-tests=error \
+  setsid timeout -k 10 "$MUTANT_TIMEOUT" ctest --test-dir "$SRC/$tree" --no-tests=error ${SELECTION[@]+"${SELECTION[@]}"} \
     --timeout "$TEST_TIMEOUT" --output-on-failure >"$log" 2>&1 &
   pid=$!
   wait "$pid"
