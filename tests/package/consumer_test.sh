@@ -94,6 +94,11 @@ if [ "$SYSTEM" != calls ]; then
       check "$CONFIG build printed, then ran" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT"); $(
         "$BUILD/$([ "$SYSTEM" = Ninja ] || echo "$CONFIG/")example")" "$printed; Build $number"
     done
+    # One build of every configuration at once advances the counter once for each release one.
+    if [ "$SYSTEM" = "Ninja Multi-Config" ]; then
+      run cmake -S "$SRC" -B "$BUILD" -DCMAKE_CROSS_CONFIGS=all && build "$BUILD" all:all
+      check "a build of all configurations" "$RC; $(cat "$SRC/counter/Version.h")" "0; #define BuildCount $((number + 2))"
+    fi
   fi
   finish "$SYSTEM"; exit
 fi
