@@ -103,7 +103,10 @@ function(tallier_build_counter target)
     # In the other configurations the command is empty, and the generators leave it out. A
     # generator expression names the tool's file, not its target, so it names the emulator
     # too that CMake gives a tool built here for another system; $<SEMICOLON> keeps the
-    # command one argument until the generator splits it.
+    # command one argument until the generator splits it. $<OUTPUT_CONFIG> makes the choice by
+    # the configuration being built, not by the build file's, in a cross-config build of
+    # Ninja Multi-Config (CMAKE_CROSS_CONFIGS), where a command is otherwise evaluated in the
+    # build file's configuration; the copy's path likewise.
     set(advance "$<TARGET_FILE:Tallier::tallier>" ${arguments})
     get_target_property(imported Tallier::tallier IMPORTED)
     if(NOT imported)
@@ -111,7 +114,7 @@ function(tallier_build_counter target)
     endif()
     list(JOIN advance "$<SEMICOLON>" advance)
     list(JOIN arg_CONFIGURATIONS "," configs)
-    set(advance "$<$<CONFIG:${configs}>:${advance}>")
+    set(advance "$<OUTPUT_CONFIG:$<$<CONFIG:${configs}>:${advance}>>")
     string(APPEND comment " in ${configs} builds, else compiling it as it stands")
   endif()
   # Rewritten on every build, for the resource scripts to depend on (OBJECT_DEPENDS takes no
@@ -127,7 +130,7 @@ function(tallier_build_counter target)
   endif()
   add_custom_target("${counter_target}"
     COMMAND ${advance}
-    COMMAND "${CMAKE_COMMAND}" -E copy "${arg_HEADER}" "${copy_dir}/${header_name}"
+    COMMAND "${CMAKE_COMMAND}" -E copy "${arg_HEADER}" "$<OUTPUT_CONFIG:${copy_dir}/${header_name}>"
     ${touch_stamp}
     BYPRODUCTS "${copy_dir}/${header_name}" ${stamp}
     COMMENT "${comment}"
