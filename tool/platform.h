@@ -100,6 +100,7 @@ enum class Replaced {
   kNot,         ///< `from` could not take `to`'s name
   kOldNotKept,  ///< the file at `to` could not be kept under `old`, so nothing was replaced
   kChanged,     ///< `to` no longer names `header` as it was read, so nothing was replaced
+  kNameTaken,   ///< another file took `to`'s name meanwhile; the header is under `old`
   kKeepingOld   ///< `from` has `to`'s name and the file that had it is under `old`
 };
 

@@ -91,11 +91,11 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
 // replaceKeepingOld): the header waits under its scratch name, still locked by that run until
 // it ends or dies. A missing header found there is waited for; still missing once the lock is
 // ours, it was left there by a run that died in between, and it takes its name back. Returns
-// false when the header is not there to be waited for. A link there is no header of a run's,
-// and what it leads to is never taken.
+// false when the header is not there to be waited for. A link there, or a name of a file
+// that has others (a hard link), is no header of a run's, and what it leads to is never taken.
 bool awaitMovedHeader(const std::wstring& name) {
   const std::wstring aside = systemPath(scratchName(toUtf8(name.c_str())));
-  if (nameKind(aside) == NameKind::kLink)
+  if (nameKind(aside) != NameKind::kSole)
     return false;
   const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -400,8 +400,12 @@ Replaced replaceKeepingOld(const File& header, const std::string& from, const st
   const bool unchanged = unchangedSinceOpened(header, aside);
   if (unchanged && MoveFileExW(systemPath(from).c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
     return Replaced::kKeepingOld;
-  // Should the header not go back, it is at least not lost: it is under `old`.
-  MoveFileExW(aside.c_str(), name.c_str(), 0);
+  // A file that another program created under the header's name while the header stood
+  // aside (a script appending to it, an editor saving it) keeps the name; the header is
+  // under `old`, not lost.
+  if (!MoveFileExW(aside.c_str(), name.c_str(), 0) &&
+      (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS))
+    return Replaced::kNameTaken;
   return unchanged ? Replaced::kNot : Replaced::kChanged;
 }
 

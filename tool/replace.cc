@@ -29,6 +29,13 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
       return ReplaceResult::kRenameFailed;
     case Replaced::kChanged:
       return ReplaceResult::kChanged;
+    case Replaced::kNameTaken:
+      // Another program's file has the header's name now. The header as it was before the
+      // run is kept where users look for it, as the backup, not under a scratch name that
+      // later runs remove.
+      if (!ownBackup)
+        replaceFile(oldPath, backupPath);
+      return ReplaceResult::kChanged;
     case Replaced::kOldNotKept:
       return ReplaceResult::kBackupFailed;
     case Replaced::kKeepingOld:

@@ -65,6 +65,35 @@ Version.bak|Error Tallier Can't rename: Version.h to Version.bak|#define BuildCo
 EOF
 }
 
+# A file that another program creates under the header's name in the instant the header
+# stands aside keeps the name: the run fails, and the header as it was is the backup.
+name_taken_while_the_header_is_aside() {
+  cc -x c -o "$SCRATCH_ROOT/grab" - <<'EOF' || fail "the helper does not compile"
+#include <fcntl.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+int main(void) {  // creates Version.h the moment Version.h is moved away
+  char events[4096];
+  int watch = inotify_init(), file;
+  if (inotify_add_watch(watch, ".", IN_MOVED_FROM) < 0 || write(1, "ready\n", 6) != 6) return 1;
+  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
+    for (char* at = events; at < events + n; at += sizeof(struct inotify_event) + ((struct inotify_event*)at)->len)
+      if (strcmp(((struct inotify_event*)at)->name, "Version.h") == 0)
+        return (file = open("Version.h", O_WRONLY | O_CREAT | O_EXCL, 0644)) < 0 || write(file, "// saved\n", 9) != 9;
+  return 1;
+}
+EOF
+  header Version.h && printf 'previous backup\n' >Version.bak
+  timeout 20 "$SCRATCH_ROOT/grab" >"$SCRATCH_ROOT/ready" &
+  until [ -s "$SCRATCH_ROOT/ready" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
+  run
+  wait $! || fail "the other program did not take the name"
+  expect 1 "Error Tallier Changed during the run: Version.h"
+  expect_content Version.h '// saved\n'
+  expect_content Version.bak '#define BuildCount 41\n'
+}
+
 # A lock over the whole header that another program holds, exclusive or shared (a build
 # serialised on the header), is given up on after a while, with nothing changed; both at once.
 lock_held_by_another_program() {
@@ -217,6 +246,6 @@ renames_wait_for_the_disk() {
 
 run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
-  header_moved_aside_by_another_run lock_held_by_another_program \
+  header_moved_aside_by_another_run lock_held_by_another_program name_taken_while_the_header_is_aside \
   links_under_companion_names access_rules_made_up_by_wine_are_left
 finish
