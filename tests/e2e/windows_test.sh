@@ -39,8 +39,9 @@ hold() {
 # Held open without delete sharing, the header cannot be replaced, nor the backup: the run
 # fails before the header changes and leaves it and the previous backup as they were; once
 # let go, it is advanced. A header that another program changes during the run (--edit), in
-# place or by saving a new file of the same size and time under its name, keeps the change: the run fails and leaves the
-# backup as it was.
+# place (appended to, with the time set back, or overwritten with as many bytes) or by saving
+# a new file of the same size and time under its name, keeps the change: the run fails and
+# leaves the backup as it was.
 # the helper's arguments | the message | the header after
 held_or_changed_header() {
   local held message after
@@ -61,6 +62,7 @@ held_or_changed_header() {
 Version.h|Error Tallier Can't rename: Version.new to Version.h|#define BuildCount 41\n
 Version.bak|Error Tallier Can't rename: Version.h to Version.bak|#define BuildCount 41\n
 --edit Version.h Version.new append|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n// edited\n
+--edit Version.h Version.new overwrite|Error Tallier Changed during the run: Version.h|#define BuildCount 47\n
 --edit Version.h Version.new replace|Error Tallier Changed during the run: Version.h|#define BuildCount 77\n
 EOF
 }

@@ -55,7 +55,9 @@ int lockWhole(int count, char** pairs) {
 // A run takes its header's lock, reads how the header is, then waits for the copy's name held
 // here. Trying the header's lock, let go at once, only makes a run try again; a moment after
 // it is found taken, the run has read how the header is.
-int editDuringRun(const char* header, const char* copy, bool replace) {
+int editDuringRun(const char* header, const char* copy, const std::string& how) {
+  const bool replace = how == "replace";
+  const bool overwrite = how == "overwrite";
   const HANDLE locked = openExisting(header, GENERIC_READ);
   if (!lockRun(openExisting(copy, GENERIC_WRITE)) || sayHeld(false) != 0)
     return 1;
@@ -66,12 +68,15 @@ int editDuringRun(const char* header, const char* copy, bool replace) {
   if (!GetFileTime(locked, nullptr, nullptr, &written) ||
       (replace && !MoveFileExA(header, (std::string(header) + ".orig").c_str(), 0)))
     return 1;
-  const HANDLE edited = CreateFileA(header, FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES, kShareAll,
-                                    nullptr, replace ? CREATE_NEW : OPEN_EXISTING, 0, nullptr);
-  const char* text = replace ? "#define BuildCount 77\n" : "// edited\n";
+  const HANDLE edited =
+      CreateFileA(header, (overwrite ? GENERIC_WRITE : FILE_APPEND_DATA) | FILE_WRITE_ATTRIBUTES,
+                  kShareAll, nullptr, replace ? CREATE_NEW : OPEN_EXISTING, 0, nullptr);
+  const char* text = overwrite ? "#define BuildCount 47\n"
+                     : replace ? "#define BuildCount 77\n"
+                               : "// edited\n";
   DWORD put = 0;
   return !(WriteFile(edited, text, static_cast<DWORD>(std::strlen(text)), &put, nullptr) &&
-           (!replace || SetFileTime(edited, nullptr, nullptr, &written)) && CloseHandle(edited));
+           (overwrite || SetFileTime(edited, nullptr, nullptr, &written)) && CloseHandle(edited));
 }
 
 }  // namespace
@@ -85,7 +90,7 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "--lock") == 0)
     return lockWhole(argc - 2, argv + 2);
   if (argc == 5 && std::strcmp(argv[1], "--edit") == 0)
-    return editDuringRun(argv[2], argv[3], std::strcmp(argv[4], "replace") == 0);
+    return editDuringRun(argv[2], argv[3], argv[4]);
   if (argc < 2 || argc > 4)
     return 2;
   const bool aside = argc >= 3;
