@@ -5,6 +5,10 @@
 
 namespace tallier {
 
+// Each replaceFile waits half a second for a backup that another program holds: together
+// they wait as long as a run waits for a lock.
+constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / 500;
+
 ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
                             const std::string& copyPath) {
   const std::string backupPath = companionName(headerPath, "bak");
@@ -32,9 +36,11 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
     case Replaced::kNameTaken:
       // Another program's file has the header's name now. The header as it was before the
       // run is kept where users look for it, as the backup, not under a scratch name that
-      // later runs remove.
-      if (!ownBackup)
-        replaceFile(oldPath, backupPath);
+      // later runs remove; a backup that a program holds meanwhile is waited for as long
+      // as a lock is.
+      for (int attempt = 1; !ownBackup && attempt <= kBackupAttemptsWhenNameTaken; ++attempt)
+        if (replaceFile(oldPath, backupPath))
+          break;
       return ReplaceResult::kChanged;
     case Replaced::kOldNotKept:
       return ReplaceResult::kBackupFailed;
