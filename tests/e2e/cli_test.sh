@@ -69,6 +69,7 @@ café/missing.h|-|1|@usage\n\nError Tallier Can't open: caf\xe9/missing.h for re
 Version.bak|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak|#define BuildCount 2\n
 Version.new|#define BuildCount 1\n|1|Error Tallier Can't use: Version.new as header, its copy would take its name|Version.bak Version.new|
 missing.new|-|1|Error Tallier Can't use: missing.new as header, its copy would take its name||
+VERSION.NEW|#define BuildCount 1\n|1|Error Tallier Can't use: VERSION.NEW as header, its copy would take its name|VERSION.NEW VERSION.bak||$WINDOWS
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||! $WINDOWS && mkfifo Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|ln -s nowhere Version.new
