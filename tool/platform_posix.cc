@@ -212,7 +212,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
     if (errno != EEXIST)
       return -1;
     struct stat st;
-    if (fstatat(dir, name.leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!lookUp(name, st)) {
       if (errno == ENOENT)
         continue;
       return -1;
@@ -457,8 +457,9 @@ bool closeFile(File& file) {
 // A file with one name found under another spelling is that name itself, on a file system
 // that ignores case; with more names, it is a hard link, as good a name as any.
 bool isOwnName(const std::string& path, const File& file) {
-  struct stat named;
-  return lookUp(nameOf(path), named) && named.st_nlink == 1 && stillNamed(fd(file), nameOf(path));
+  struct stat opened, named;
+  return fstat(fd(file), &opened) == 0 && lookUp(nameOf(path), named) && named.st_nlink == 1 &&
+         sameFile(opened, named);
 }
 
 bool removeFile(const std::string& path) {
@@ -490,10 +491,8 @@ bool restoreOld(const std::string& old, const std::string& to, const std::string
 }
 
 bool nameCanBeTaken(const std::string& path) {
-  const Name name = nameOf(path);
   struct stat st;
-  if (name.directory == nullptr ||
-      fstatat(name.directory->fd, name.leaf, &st, AT_SYMLINK_NOFOLLOW) != 0)
+  if (!lookUp(nameOf(path), st))
     return errno == ENOENT;
   return !S_ISDIR(st.st_mode);
 }
