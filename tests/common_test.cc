@@ -5,16 +5,17 @@
 namespace tallier {
 namespace {
 
-// A companion's name cuts the path after its last dot, anywhere in it; the scratch name turns
-// the file name's dot into a tilde, or adds one.
-TEST(CompanionAndScratchNameTest, CutAfterTheLastDotOrTurnTheFileNamesDotIntoATilde) {
+// A companion's name cuts the path after its file name's last dot; the scratch name turns that
+// dot into a tilde. Without one, both add to the file name: a directory's dot is not its own.
+TEST(CompanionAndScratchNameTest, CutAfterTheFileNamesLastDotOrTurnItIntoATilde) {
   // path | companion *.new | scratch name
   // clang-format off
   const char* const cases[][3] = {{"Version.h", "Version.new", "Version~h"},
       {"Version.hpp", "Version.new", "Version~hpp"}, {"Version", "Versionnew", "Version~"},
       {"a.b.c", "a.b.new", "a.b~c"}, {"Version.new", "Version.new", "Version~new"},
-      {"build.d/Version", "build.new", "build.d/Version~"}, {"/x.d/V.h", "/x.d/V.new", "/x.d/V~h"},
-      {"build.d\\Version", "build.new", "build.d\\Version~"}};
+      {"build.d/Version", "build.d/Versionnew", "build.d/Version~"},
+      {"/x.d/V.h", "/x.d/V.new", "/x.d/V~h"},
+      {"build.d\\Version", "build.d\\Versionnew", "build.d\\Version~"}};
   // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(companionName(c[0], "new"), c[1]) << c[0];

@@ -12,6 +12,13 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// Where the file's own name starts in `path`. Either separator may end a directory on
+// Windows; on POSIX a backslash is part of a name, where either reading leaves the name in
+// the same directory.
+size_t fileNameStart(std::string_view path) {
+  return path.find_last_of("/\\") + 1;
+}
+
 }  // namespace
 
 bool parseIncrement(std::string_view text, int32_t& value) {
@@ -42,8 +49,10 @@ bool parseIncrement(std::string_view text, int32_t& value) {
 
 std::string companionName(std::string_view path, std::string_view suffix) {
   std::string name(path);
+  // A dot in a directory's name is not the file's: cut there, the companions would land
+  // outside the header's directory, over files that are not the run's.
   const size_t dot = name.rfind('.');
-  if (dot != std::string::npos)
+  if (dot != std::string::npos && dot >= fileNameStart(name))
     name.resize(dot + 1);
   name += suffix;
   return name;
@@ -51,11 +60,8 @@ std::string companionName(std::string_view path, std::string_view suffix) {
 
 std::string scratchName(std::string_view path) {
   std::string name(path);
-  // Either separator may end a directory on Windows; on POSIX a backslash is part of a name,
-  // where either reading leaves the name in the same directory.
-  const size_t nameStart = name.find_last_of("/\\") + 1;
   const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot >= nameStart)
+  if (dot != std::string::npos && dot >= fileNameStart(name))
     name[dot] = '~';
   else
     name += '~';

@@ -29,7 +29,8 @@ struct RunSettings {
 /// Leaves `value` alone when no digit is read; returns false when the number does not fit.
 bool parseIncrement(std::string_view text, int32_t& value);
 
-/// The path of a file beside `path`: cut after its last dot, if any, and append `suffix`.
+/// The path of a file beside `path`: cut after the last dot of its file name, if any, and
+/// append `suffix`.
 std::string companionName(std::string_view path, std::string_view suffix);
 
 /// The name beside `path` under which the previous header waits while a run replaces it: the

@@ -1,8 +1,8 @@
 # The command line, the messages and exit statuses, and the files each outcome leaves.
 . "$(dirname "$0")/lib.sh"
 
-# The name of a file beside `path`: cut after its last dot, if any, then `suffix`.
-companion() { case $1 in *.*) echo "${1%.*}.$2" ;; *) echo "$1$2" ;; esac; }
+# The name of a file beside `path`: cut after its file name's last dot, if any, then `suffix`.
+companion() { case ${1##*/} in *.*) echo "${1%.*}.$2" ;; *) echo "$1$2" ;; esac; }
 
 # One run a row: arguments (shell words; the first names the header, Version.h by default;
 # names beyond the ANSI code page reach Windows unchanged, and a message that names them is
@@ -60,7 +60,7 @@ Version.h BuildCount 18446744073709551617|#define BuildCount 1\n|1|Error Tallier
 |#define BuildCount 1\r// cr\r\r\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\r// cr\r\r\n
 |// \032 end?\n\0\n#define BuildCount 1\n\032tail\0\n|0|Upcount: BuildCount = 2|Version.bak Version.h|// \032 end?\n\0\n#define BuildCount 2\n\032tail\0\n
 Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version Versionbak|#define BuildCount 2\n
-build.d/Version|#define BuildCount 7\n|0|Upcount: BuildCount = 8|build.bak build.d|#define BuildCount 8\n
+build.d/Version|#define BuildCount 7\n|0|Upcount: BuildCount = 8|build.d|#define BuildCount 8\n
 Vęrsion.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Vęrsion.bak Vęrsion.h|#define BuildCount 42\n
 Версия/Заголовок.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Версия|#define BuildCount 42\n
 '版本/子目录/🔢 1.h'|#define BuildCount 41\n|0|Upcount: BuildCount = 42|版本|#define BuildCount 42\n

@@ -94,10 +94,6 @@ replacement_is_atomic_and_durable() {
 a/b|Version.h|2
 @/a/b|Version.h|2
 EOF
-  # Companions beside the header's directory: both directories are synced.
-  mkdir build.d && header_text 1 >build.d/Version
-  run_traced "-y -o $trace -e trace=fsync" build.d/Version
-  check "directories synced" "$(grep -oE "fsync\([0-9]+<$(pwd -P)(/build.d)?>\) += 0" "$trace" | sort -u | wc -l)" 2
 }
 
 # A copy under Version.new that the run may not open may be another user's live run's, in a
