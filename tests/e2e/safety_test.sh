@@ -170,7 +170,8 @@ EOF
 
 # Another program meanwhile, or a limit of the process: a lock held by a build that runs
 # under `flock Version.h` is given up on, but not one whose holder replaced the header
-# (moved: the run is stopped while that happens); an edit made while the run reads the header
+# (moved: the run is stopped while that happens), nor one passed on from header to header
+# for longer than the patience (relay: each holder locks the next before it takes the name); an edit made while the run reads the header
 # is not undone, and nothing is replaced; a closed output pipe, a file-size or memory limit
 # are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
@@ -179,6 +180,8 @@ others_and_limits() {
   helpers='closed() { set -o pipefail; (sleep .3; "$@") | true; }
     moved() { flock Version.h sleep .6 & local f=$!; sleep .2; "$@" & local t=$!; sleep .2
       kill -STOP $t; cp Version.h x && mv x Version.h; wait $f; kill -CONT $t; wait $t; }
+    relay() { exec 8<Version.h && flock 8 && "$@" 8<&- & local t=$! i; for i in $(seq 11); do sleep 1
+      cp Version.h x && exec 9<x && flock 9 && mv x Version.h && exec 8<&9 9<&-; done; exec 8<&-; wait $t; }
     edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
       for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
       eval "$1"; wait $!; }; '
@@ -191,6 +194,7 @@ others_and_limits() {
   done <<'EOF'
 flock Version.h "$@"|1|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
 moved "$@"|0|Upcount: BuildCount = 42|new|old
+relay "$@"|0|Upcount: BuildCount = 42|new|old
 edit 'touch -r Version.h t && echo // >>Version.h && touch -r t Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'dd of=Version.h conv=notrunc status=none <<<"// A"' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
