@@ -76,7 +76,7 @@ VERSION.NEW|#define BuildCount 1\n|1|Error Tallier Can't use: VERSION.NEW as hea
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|printf left >Version~h
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version~h
-NUL.d/Version|#define BuildCount 1\n|1|Error Tallier Can't open: NUL.new for writing|NUL.bak NUL.d||$WINDOWS
+NUL.d/Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|NUL.d|#define BuildCount 2\n|$WINDOWS
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
 |\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n
 |// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 5\n|0|Upcount: BuildCount = 6|Version.bak Version.h|// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 6\n
