@@ -4,14 +4,6 @@ namespace tallier {
 
 namespace {
 
-bool isConversionSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Where the file's own name starts in `path`. Either separator may end a directory on
 // Windows; on POSIX a backslash is part of a name, where either reading leaves the name in
 // the same directory.
@@ -32,13 +24,11 @@ bool parseIncrement(std::string_view text, int32_t& value) {
   }
   if (i == text.size() || !isDigit(text[i]))
     return true;
-  // One past the largest magnitude is enough to know the number does not fit.
-  const int64_t limit = int64_t{INT32_MAX} + 2;
   int64_t magnitude = 0;
   for (; i < text.size() && isDigit(text[i]); ++i) {
     magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > limit)
-      magnitude = limit;
+    if (magnitude > kMagnitudeCap)
+      magnitude = kMagnitudeCap;
   }
   const int64_t number = negative ? -magnitude : magnitude;
   if (number < INT32_MIN || number > INT32_MAX)

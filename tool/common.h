@@ -25,6 +25,18 @@ struct RunSettings {
   bool incrementOutOfRange = false;
 };
 
+/// What a "%d" conversion skips before the sign.
+inline bool isConversionSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+/// One past the largest 32-bit magnitude: enough to know that a number does not fit.
+constexpr int64_t kMagnitudeCap = int64_t{INT32_MAX} + 2;
+
 /// Reads an increment as "%d" would: white space, a sign, digits up to the first other byte.
 /// Leaves `value` alone when no digit is read; returns false when the number does not fit.
 bool parseIncrement(std::string_view text, int32_t& value);

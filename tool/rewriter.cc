@@ -1,5 +1,7 @@
 #include "rewriter.h"
 
+#include "common.h"
+
 namespace tallier {
 
 namespace {
@@ -9,22 +11,10 @@ constexpr std::string_view kDirective = "#define";
 // The byte order mark in UTF-8, which some editors put before the first line.
 constexpr std::string_view kSignature = "\xEF\xBB\xBF";
 
-// One past the largest 32-bit magnitude: enough to know that a number does not fit.
-constexpr int64_t kMagnitudeCap = int64_t{INT32_MAX} + 2;
-
 // Between the name and the number: spaces, and bytes below 10 when read as signed 8-bit
 // numbers (0x01 to 0x09 and 0x80 to 0xFF). The zero byte and the line-end controls are not.
 bool isFiller(unsigned char c) {
   return c == ' ' || (c >= 1 && c <= 9) || c >= 0x80;
-}
-
-// What a "%d" conversion skips before the sign.
-bool isConversionSpace(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
-}
-
-bool isDigit(unsigned char c) {
-  return c >= '0' && c <= '9';
 }
 
 }  // namespace
@@ -129,7 +119,7 @@ LineStep DefineLineRewriter::rewriteDefineLine(std::string_view piece, bool text
           // The sign counts only before a digit; keep it to look again with the next piece.
           if (i + 1 == piece.size() && !textEnds)
             return LineStep{LineVerdict::kPending, i, 0, 0};
-          if (i + 1 == piece.size() || !isDigit(static_cast<unsigned char>(piece[i + 1])))
+          if (i + 1 == piece.size() || !isDigit(piece[i + 1]))
             return decide(LineVerdict::kPlain, i);
           negative_ = c == '-';
         } else if (isDigit(c)) {
