@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "common.h"
 #include "platform.h"
 
 namespace tallier {
@@ -25,6 +26,9 @@ constexpr size_t kCopyBufferSize = 128 * 1024;
 // Linux allows 40 links in one path; a longer chain is a loop.
 constexpr int kMaxLinkHops = 40;
 
+// How often a missing header is looked for again after a wait for the Windows run that moved it.
+constexpr int kMissingHeaderLooks = 20;
+
 // A longer directory path is opened a piece at a time, each piece well within PATH_MAX.
 constexpr size_t kPathPiece = 2048;
 
@@ -34,6 +38,11 @@ constexpr long kFirstPauseNs = 1000 * 1000;
 constexpr long kLongestPauseNs = 16 * 1000 * 1000;
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The Windows program locks one byte far past the end of any header, and Wine keeps that
+// lock as a record lock that its server holds on the same byte of the file. A run takes one
+// there too, so that runs of the two programs on one header take turns.
+constexpr off_t kWindowsLockByte = off_t{1} << 62;
 
 int fd(const File& file) {
   return static_cast<int>(file.handle);
@@ -138,17 +147,61 @@ long elapsedMs(const timespec& since) {
   return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
 }
 
+// Opens a file to be locked: for writing too where the run may, which the Windows program's
+// lock needs; nothing is written through it.
+int openToLock(int dir, const char* leaf) {
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  const int d = openat(dir, leaf, O_RDWR | kFlags);
+  if (d >= 0 || (errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY))
+    return d;
+  return openat(dir, leaf, O_RDONLY | kFlags);
+}
+
+// Takes the Windows program's lock on `d`, held by the open file, not the process, like
+// flock; false with EWOULDBLOCK while a Windows run holds it. Wine's server takes it as a
+// write lock on a file its run opened for writing (a copy), as a read lock on one opened only
+// for reading (the header). A file the run may only read takes a read lock, which stops a
+// Windows run from locking its copy, and then looks for a read lock of Wine's: such a run
+// waits for a Windows run it sees on the header, but cannot stop one. A system without such
+// locks has no Wine to share them with.
+bool windowsLockTaken(int d) {
+#ifdef F_OFD_SETLK
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kWindowsLockByte;
+  lock.l_len = 1;
+  bool held = fcntl(d, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES);
+  if (!held && errno == EBADF) {
+    lock.l_type = F_RDLCK;
+    if (fcntl(d, F_OFD_SETLK, &lock) != 0) {
+      held = errno == EAGAIN || errno == EACCES;
+    } else {
+      lock.l_type = F_WRLCK;
+      held = fcntl(d, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    }
+  }
+  if (held)
+    errno = EWOULDBLOCK;
+  return !held;
+#else
+  static_cast<void>(d);
+  return true;
+#endif
+}
+
 enum class Lock { kTaken, kMoved, kHeld, kFailed };
 
 // Waits for the lock on `d`, the file that `name` named when it was opened. A run ahead lets
 // go once it has put another file under that name: then the lock on this one is of no use,
 // and kMoved sends the caller to the new one. A lock held past kLockPatienceMs while the name
-// keeps naming this file is another program's.
+// keeps naming this file is another program's. The flock is kept while a Windows run holds
+// its lock, so that later Linux runs wait behind this one.
 Lock waitForLock(int d, const Name& name) {
   timespec since;
   clock_gettime(CLOCK_MONOTONIC, &since);
   for (long pauseNs = kFirstPauseNs;; pause(pauseNs)) {
-    if (flock(d, LOCK_EX | LOCK_NB) == 0)
+    if (flock(d, LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(d))
       return stillNamed(d, name) ? Lock::kTaken : Lock::kMoved;
     if (errno != EWOULDBLOCK && errno != EINTR)
       return Lock::kFailed;
@@ -157,6 +210,32 @@ Lock waitForLock(int d, const Name& name) {
     if (elapsedMs(since) >= kLockPatienceMs)
       return Lock::kHeld;
   }
+}
+
+// A Windows run under Wine leaves the header's name empty between two moves: the header waits
+// under its scratch name, locked by that run until it ends. A missing header found there is
+// waited for; still missing once the lock is ours, it was left there by a run that died in
+// between, and it takes its name back. False when there is no such header to wait for; a
+// link there, or a name of a file that has others, is none.
+bool awaitMovedHeader(const std::string& path, const Name& name) {
+  const std::string aside = scratchName(path);
+  const Name scratch = nameOf(aside);
+  struct stat st;
+  if (!lookUp(scratch, st) || !S_ISREG(st.st_mode) || st.st_nlink != 1)
+    return false;
+  const int d = openToLock(scratch.directory->fd, scratch.leaf);
+  if (d < 0)
+    return false;
+  const Lock lock = waitForLock(d, scratch);
+  bool found = lock == Lock::kMoved;
+  if (lock == Lock::kTaken) {
+    const int dir = scratch.directory->fd;
+    found = (linkat(dir, scratch.leaf, name.directory->fd, name.leaf, 0) == 0 &&
+             unlinkat(dir, scratch.leaf, 0) == 0) ||
+            errno == EEXIST;
+  }
+  close(d);
+  return found;
 }
 
 // Only a privileged process may give the file away; anyone else keeps it as their own, but
@@ -228,7 +307,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
       return -1;
     // One that the run may not open may be the copy of another user's live run, in a
     // directory that anyone may write to: it cannot be locked, and is not the run's to remove.
-    const int found = openat(dir, name.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int found = openToLock(dir, name.leaf);
     if (found < 0) {
       if (errno == ENOENT || errno == ELOOP)
         continue;
@@ -349,15 +428,17 @@ Opened openLockedHeader(const std::string& path, File& header) {
   // "dir/" names the directory itself.
   if (*name.leaf == '\0')
     name.leaf = ".";
-  for (;;) {
+  for (int look = 1;; ++look) {
     // Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
     struct stat st;
-    if (fstatat(name.directory->fd, name.leaf, &st, 0) != 0)
+    if (fstatat(name.directory->fd, name.leaf, &st, 0) != 0) {
+      if (errno == ENOENT && look < kMissingHeaderLooks && awaitMovedHeader(path, name))
+        continue;
       return Opened::kMissing;
+    }
     if (!S_ISREG(st.st_mode))
       return Opened::kNotRegular;
-    const int d =
-        openat(name.directory->fd, name.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int d = openToLock(name.directory->fd, name.leaf);
     if (d < 0)
       return Opened::kMissing;
     // It may have been swapped for something else in between.

@@ -184,7 +184,11 @@ others_and_limits() {
       cp Version.h x && exec 9<x && flock 9 && mv x Version.h && exec 8<&9 9<&-; done; exec 8<&-; wait $t; }
     edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
       for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
-      eval "$1"; wait $!; }; '
+      eval "$1"; wait $!; }
+    wine() { rm -f held; python3 -c "import fcntl, os, sys, time
+f = os.open(sys.argv[1], os.O_RDWR); fcntl.lockf(f, fcntl.LOCK_$2, 1, 1 << 62); open(\"held\", \"w\")
+time.sleep(.5); exec(sys.argv[2])" "$1" "$3" & until [ -e held ]; do sleep .01; done
+      "${@:4}"; local s=$?; wait $!; return $s; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
     make_header
@@ -198,6 +202,8 @@ relay "$@"|0|Upcount: BuildCount = 42|new|old
 edit 'touch -r Version.h t && echo // >>Version.h && touch -r t Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'dd of=Version.h conv=notrunc status=none <<<"// A"' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+wine Version.h SH 'os.pwrite(f, os.pread(f, 1 << 20, 0).replace(b"Count 41", b"Count 50"), 0)' "$@"|0|Upcount: BuildCount = 51|torn|torn
+wine Version.new EX 'os.rename("Version.new", "Version.h")' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 closed "$@"|1||new|old
 ulimit -f 4; "$@"|1|Error Tallier Error writing: Version.new|old|stale
 ulimit -v 1200; "$@"|1|Error Tallier Out of memory|old|stale

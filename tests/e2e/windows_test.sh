@@ -246,8 +246,24 @@ renames_wait_for_the_disk() {
     "0 flush Version.new>Version.h:8 Version~h>Version.bak:9"
 }
 
+# Linux runs (LINUX_TALLIER) and Windows runs under Wine on one header at once take turns:
+# each round, every run advances it once, each number printed once, and nothing else is left.
+runs_beside_linux_runs() {
+  [ -n "${LINUX_TALLIER:-}" ] || { echo "SKIP: the Linux tallier, TALLIER_LINUX_TALLIER, not given"; return; }
+  local round i pids
+  for round in 1 2 3; do
+    rm -f ./* "$SCRATCH_ROOT"/out.* && printf '#define BuildCount 0\n' >Version.h && pids=()
+    for i in 1 2 3 4; do ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"$SCRATCH_ROOT/out.w$i" 2>&1 & pids+=($!); done
+    for i in {1..10}; do "$LINUX_TALLIER" >"$SCRATCH_ROOT/out.l$i" 2>&1 & pids+=($!) && sleep .02; done
+    wait "${pids[@]}"
+    check "round $round: outputs; files; header" "$(cat "$SCRATCH_ROOT"/out.* | tr -d '\r' | sort -t= -k2n |
+      paste -sd ' '); $(ls -A | paste -sd ' '); $(tr -d '\r' <Version.h)" "$(printf 'Upcount: BuildCount = %s\n' \
+      {1..14} | paste -sd ' '); Version.bak Version.h; #define BuildCount 14"
+  done
+}
+
 run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
   header_moved_aside_by_another_run lock_held_by_another_program name_taken_while_the_header_is_aside \
-  links_under_companion_names access_rules_made_up_by_wine_are_left
+  links_under_companion_names access_rules_made_up_by_wine_are_left runs_beside_linux_runs
 finish
