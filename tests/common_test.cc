@@ -14,7 +14,7 @@ TEST(CompanionAndScratchNameTest, CutAfterTheFileNamesLastDotOrTurnItIntoATilde)
       {"Version.hpp", "Version.new", "Version~hpp"}, {"Version", "Versionnew", "Version~"},
       {"a.b.c", "a.b.new", "a.b~c"}, {"Version.new", "Version.new", "Version~new"},
       {"build.d/Version", "build.d/Versionnew", "build.d/Version~"},
-      {"/x.d/V.h", "/x.d/V.new", "/x.d/V~h"},
+      {"/x.d/V.h", "/x.d/V.new", "/x.d/V~h"}, {"x.d/.h", "x.d/.new", "x.d/~h"},
       {"build.d\\Version", "build.d\\Versionnew", "build.d\\Version~"}};
   // clang-format on
   for (const auto& c : cases) {

@@ -78,6 +78,7 @@ VERSION.NEW|#define BuildCount 1\n|1|Error Tallier Can't use: VERSION.NEW as hea
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version~h
 NUL.d/Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|NUL.d|#define BuildCount 2\n|$WINDOWS
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
+L|-|1|Error Tallier Can't rename: L to t.d/Nbak|L t.d||! $WINDOWS && mkdir -p t.d/Nbak && echo '#define BuildCount 1' >t.d/N && ln -s t.d/N L
 |\xef\xbb\xbf#define BuildCount 41\r\n|0|Upcount: BuildCount = 42|Version.bak Version.h|\xef\xbb\xbf#define BuildCount 42\r\n
 |// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 5\n|0|Upcount: BuildCount = 6|Version.bak Version.h|// x\n\xef\xbb\xbf#define BuildCount 1\n\xef\xbb#define BuildCount 2\n#define BuildCount 6\n
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|! $WINDOWS && ln -s Version.h Version.new
