@@ -175,9 +175,15 @@ function(tallier_build_counter target)
   # shows nothing of it: that build would advance the counter again, and the package would
   # hold a number no build printed. cpack reads this file first; the variable it sets holds
   # the counters in the builds cpack starts. A project with a file of its own sets it there.
+  # include(CPack) writes cpack's settings at once, so it must come after this.
   set(hold "${CMAKE_BINARY_DIR}/TallierHoldCounters.cmake")
   file(CONFIGURE OUTPUT "${hold}" CONTENT "set(ENV{TALLIER_HOLD_COUNTERS} 1)\n")
   if(NOT DEFINED CPACK_PROJECT_CONFIG_FILE)
+    if(CPack_CMake_INCLUDED)
+      message(FATAL_ERROR "tallier_build_counter: include(CPack) comes before it, and cpack "
+        "would advance the counter again in the build it makes before packing; call "
+        "tallier_build_counter() first")
+    endif()
     set(CPACK_PROJECT_CONFIG_FILE "${hold}" CACHE INTERNAL "Read by cpack before it builds")
   endif()
   # Sources, include directories and precompiled headers may still be added to the target after this call, in

@@ -153,6 +153,7 @@ set(CMAKE_BUILD_TYPE Profile);tallier_build_counter(app HEADER sub/Counter.h MAC
 tallier_build_counter(app HEADER sub/Counter.h CONFIGURATIONS Release Relase)|names Relase, which is no configuration of this build; the known ones are Debug, Release, RelWithDebInfo, MinSizeRel
 add_library(info INTERFACE);tallier_build_counter(info HEADER sub/Counter.h)|info is an imported or INTERFACE target
 add_executable(tool IMPORTED);tallier_build_counter(tool)|tool is an imported or INTERFACE target
+include(CPack);tallier_build_counter(app)|include(CPack) comes before it
 tallier_build_counter(app HEADER sub/Counter.h INCREMENT 7x)|INCREMENT must be an integer
 tallier_build_counter(app HEADER sub/Missing.h MACRO Patch)|Missing.h does not exist; create it holding the line #define Patch 0
 tallier_build_counter(app HEADER sub/Counter.h);add_custom_target(other);tallier_build_counter(other HEADER ${CMAKE_CURRENT_SOURCE_DIR}/sub/../sub/Counter.h)|already advanced for app
