@@ -23,8 +23,11 @@
 #
 # The work is a custom target, <target>_build_counter, that <target> depends on. A
 # PRE_BUILD step would run first only with the Visual Studio generators; a custom target
-# runs on every build with all of them, and its failure (the tool's message, exit status 1
-# or 2) stops the build before <target> compiles.
+# runs on every build with all of them, and its failure (the tool's message) stops the build
+# before <target> compiles. It runs TallierAdvance.cmake, which advances the counter and
+# copies it under a lock beside it (Version.lock for Version.h), and only copies it in the
+# builds that cpack makes; call this before include(CPack). <target> must compile sources of
+# its own here: INTERFACE and imported targets are refused, an ALIAS stands for its target.
 function(tallier_build_counter target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;MACRO;INCREMENT" "CONFIGURATIONS")
   if(arg_UNPARSED_ARGUMENTS)
@@ -128,8 +131,8 @@ function(tallier_build_counter target)
   # that CMake gives a tool built here for another system; $<SEMICOLON> keeps the command one
   # argument until the generator splits it.
   set(advance "$<TARGET_FILE:Tallier::tallier>" "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}")
-  get_target_property(imported Tallier::tallier IMPORTED)
-  if(NOT imported)
+  get_target_property(tool_imported Tallier::tallier IMPORTED)
+  if(NOT tool_imported)
     list(PREPEND advance "$<TARGET_PROPERTY:Tallier::tallier,CROSSCOMPILING_EMULATOR>")
   endif()
   list(JOIN advance "$<SEMICOLON>" advance)
@@ -186,8 +189,9 @@ function(tallier_build_counter target)
     endif()
     set(CPACK_PROJECT_CONFIG_FILE "${hold}" CACHE INTERNAL "Read by cpack before it builds")
   endif()
-  # Sources, include directories and precompiled headers may still be added to the target after this call, in
-  # this directory or in another: the checks wait for the end of the top-level one.
+  # Sources, include directories and precompiled headers may still be added to the target
+  # after this call, in this directory or in another: the checks wait for the end of the
+  # top-level one.
   cmake_language(EVAL CODE
     "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])")
   if(stamp)

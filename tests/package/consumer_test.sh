@@ -64,7 +64,8 @@ if [ "$SYSTEM" != calls ]; then
       run meson setup "$BUILD" "$SRC" --native-file "$SCRATCH/native.ini" ;;
     make) BUILD=$SRC RC=0 ;;
     *) for tree in "$BUILD" "$SCRATCH/other"; do
-        run cmake -S "$SRC" -B "$tree" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_UNITY_BUILD=ON
+        [ "$RC" -ne 0 ] || run cmake -S "$SRC" -B "$tree" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" \
+          -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_UNITY_BUILD=ON
       done ;;
   esac
   [ "$RC" -eq 0 ] || fail "configure: $OUT"
@@ -77,8 +78,8 @@ if [ "$SYSTEM" != calls ]; then
       check "round $round of two trees" "$(ran "$BUILD"); $(ran "$SCRATCH/other")" \
         "Build $(printed "$OUT"); Build $(cat "$SCRATCH/printed")"
     done
-    build "$BUILD" package && tar -xzf "$BUILD"/*.tar.gz -O --wildcards '*/bin/example' >"$SCRATCH/packed"
-    chmod +x "$SCRATCH/packed" && check "the package target" "$("$SCRATCH/packed")" "Build $(printed "$OUT")"
+    build "$BUILD" package && tar -xzf "$BUILD"/*.tar.gz -O --wildcards '*/bin/example' >"$SCRATCH/pkg"
+    chmod +x "$SCRATCH/pkg" && check "the package target" "$("$SCRATCH/pkg")" "Build $(printed "$OUT")"
   fi
   # A counter that cannot be advanced (one that would still compile) stops the build with
   # the tool's message and stays as it was.
