@@ -23,8 +23,11 @@
 #
 # The work is a custom target, <target>_build_counter, that <target> depends on. A
 # PRE_BUILD step would run first only with the Visual Studio generators; a custom target
-# runs on every build with all of them, and its failure (the tool's message, exit status 1
-# or 2) stops the build before <target> compiles.
+# runs on every build with all of them, and its failure (the tool's message) stops the build
+# before <target> compiles. It runs TallierAdvance.cmake, which advances the counter and
+# copies it under a lock beside it (Version.lock for Version.h), and only copies it in the
+# builds that cpack makes; call this before include(CPack). <target> must compile sources of
+# its own here: INTERFACE and imported targets are refused, an ALIAS stands for its target.
 function(tallier_build_counter target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;MACRO;INCREMENT" "CONFIGURATIONS")
   if(arg_UNPARSED_ARGUMENTS)
@@ -35,6 +38,18 @@ function(tallier_build_counter target)
   endforeach()
   if(NOT TARGET "${target}")
     message(FATAL_ERROR "tallier_build_counter: no target named ${target}")
+  endif()
+  # An alias stands for its target, whose name the counter's own target is given.
+  get_target_property(aliased "${target}" ALIASED_TARGET)
+  if(aliased)
+    set(target "${aliased}")
+  endif()
+  get_target_property(type "${target}" TYPE)
+  get_target_property(imported "${target}" IMPORTED)
+  if(imported OR type STREQUAL "INTERFACE_LIBRARY")
+    message(FATAL_ERROR
+      "tallier_build_counter: ${target} is an imported or INTERFACE target, which compiles no "
+      "sources here; name the library or executable whose sources include the counter")
   endif()
   if(NOT TARGET Tallier::tallier)
     message(FATAL_ERROR
@@ -55,6 +70,23 @@ function(tallier_build_counter target)
   if(arg_MACRO STREQUAL "")
     message(FATAL_ERROR "tallier_build_counter: MACRO must not be empty")
   endif()
+  # A misspelt configuration would never advance the counter. CMake knows the configurations
+  # of a multi-config generator; a single-configuration build may be of its own type.
+  get_property(multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+  if(multi_config)
+    set(known ${CMAKE_CONFIGURATION_TYPES})
+  else()
+    set(known Debug Release RelWithDebInfo MinSizeRel ${CMAKE_BUILD_TYPE})
+  endif()
+  string(TOUPPER "${known}" known_upper)
+  foreach(config IN LISTS arg_CONFIGURATIONS)
+    string(TOUPPER "${config}" upper)
+    if(NOT upper IN_LIST known_upper)
+      list(JOIN known ", " known)
+      message(FATAL_ERROR "tallier_build_counter: CONFIGURATIONS names ${config}, which is no "
+        "configuration of this build; the known ones are ${known}")
+    endif()
+  endforeach()
   set(counter_dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_counter")
   if(NOT DEFINED arg_HEADER)
     set(arg_HEADER "${counter_dir}/Version.h")
@@ -91,30 +123,24 @@ function(tallier_build_counter target)
 
   # Each configuration of a multi-config generator compiles the number of its own build.
   set(copy_dir "${counter_dir}/include")
-  get_property(multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
   if(multi_config)
     string(APPEND copy_dir "/$<CONFIG>")
   endif()
   cmake_path(GET arg_HEADER FILENAME header_name)
-  set(arguments "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}")
-  set(advance Tallier::tallier ${arguments})
+  # A generator expression names the tool's file, not its target, so it names the emulator too
+  # that CMake gives a tool built here for another system; $<SEMICOLON> keeps the command one
+  # argument until the generator splits it.
+  set(advance "$<TARGET_FILE:Tallier::tallier>" "${arg_HEADER}" "${arg_MACRO}" "${arg_INCREMENT}")
+  get_target_property(tool_imported Tallier::tallier IMPORTED)
+  if(NOT tool_imported)
+    list(PREPEND advance "$<TARGET_PROPERTY:Tallier::tallier,CROSSCOMPILING_EMULATOR>")
+  endif()
+  list(JOIN advance "$<SEMICOLON>" advance)
   set(comment "Advancing ${arg_MACRO} in ${arg_HEADER}")
   if(DEFINED arg_CONFIGURATIONS)
-    # In the other configurations the command is empty, and the generators leave it out. A
-    # generator expression names the tool's file, not its target, so it names the emulator
-    # too that CMake gives a tool built here for another system; $<SEMICOLON> keeps the
-    # command one argument until the generator splits it. $<OUTPUT_CONFIG> makes the choice by
-    # the configuration being built, not by the build file's, in a cross-config build of
-    # Ninja Multi-Config (CMAKE_CROSS_CONFIGS), where a command is otherwise evaluated in the
-    # build file's configuration; the copy's path likewise.
-    set(advance "$<TARGET_FILE:Tallier::tallier>" ${arguments})
-    get_target_property(imported Tallier::tallier IMPORTED)
-    if(NOT imported)
-      list(PREPEND advance "$<TARGET_PROPERTY:Tallier::tallier,CROSSCOMPILING_EMULATOR>")
-    endif()
-    list(JOIN advance "$<SEMICOLON>" advance)
+    # In the other configurations the command is empty, and the counter is only copied.
     list(JOIN arg_CONFIGURATIONS "," configs)
-    set(advance "$<OUTPUT_CONFIG:$<$<CONFIG:${configs}>:${advance}>>")
+    set(advance "$<$<CONFIG:${configs}>:${advance}>")
     string(APPEND comment " in ${configs} builds, else compiling it as it stands")
   endif()
   # Rewritten on every build, for the resource scripts to depend on (OBJECT_DEPENDS takes no
@@ -128,16 +154,19 @@ function(tallier_build_counter target)
     set(stamp "${counter_dir}/resources.stamp")
     set(touch_stamp COMMAND "${CMAKE_COMMAND}" -E touch "${stamp}")
   endif()
+  # $<OUTPUT_CONFIG> makes the choice by the configuration being built, not by the build
+  # file's, in a cross-config build of Ninja Multi-Config (CMAKE_CROSS_CONFIGS), where a
+  # command is otherwise evaluated in the build file's configuration; the copy's path likewise.
   add_custom_target("${counter_target}"
-    COMMAND ${advance}
-    COMMAND "${CMAKE_COMMAND}" -E copy "${arg_HEADER}" "$<OUTPUT_CONFIG:${copy_dir}/${header_name}>"
+    COMMAND "${CMAKE_COMMAND}" "-DCOUNTER=${arg_HEADER}"
+      "$<OUTPUT_CONFIG:-DCOPY=${copy_dir}/${header_name}>"
+      -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/TallierAdvance.cmake" -- "$<OUTPUT_CONFIG:${advance}>"
     ${touch_stamp}
     BYPRODUCTS "${copy_dir}/${header_name}" ${stamp}
     COMMENT "${comment}"
     VERBATIM COMMAND_EXPAND_LISTS)
   add_dependencies("${target}" "${counter_target}")
-  get_target_property(type "${target}" TYPE)
-  if(NOT type MATCHES "UTILITY|INTERFACE_LIBRARY")
+  if(NOT type STREQUAL "UTILITY")
     target_include_directories("${target}" BEFORE PRIVATE "${copy_dir}")
   endif()
   # Visual Studio skips a project it deems up to date without starting MSBuild, and only
@@ -145,8 +174,24 @@ function(tallier_build_counter target)
   if(CMAKE_GENERATOR MATCHES "Visual Studio")
     set_property(TARGET "${target}" PROPERTY VS_GLOBAL_DisableFastUpToDateCheck true)
   endif()
-  # Sources and include directories may still be added to the target after this call, in
-  # this directory or in another: the checks wait for the end of the top-level one.
+  # With a Makefile generator cpack builds the project once more before it installs, and
+  # shows nothing of it: that build would advance the counter again, and the package would
+  # hold a number no build printed. cpack reads this file first; the variable it sets holds
+  # the counters in the builds cpack starts. A project with a file of its own sets it there.
+  # include(CPack) writes cpack's settings at once, so it must come after this.
+  set(hold "${CMAKE_BINARY_DIR}/TallierHoldCounters.cmake")
+  file(CONFIGURE OUTPUT "${hold}" CONTENT "set(ENV{TALLIER_HOLD_COUNTERS} 1)\n")
+  if(NOT DEFINED CPACK_PROJECT_CONFIG_FILE)
+    if(CPack_CMake_INCLUDED)
+      message(FATAL_ERROR "tallier_build_counter: include(CPack) comes before it, and cpack "
+        "would advance the counter again in the build it makes before packing; call "
+        "tallier_build_counter() first")
+    endif()
+    set(CPACK_PROJECT_CONFIG_FILE "${hold}" CACHE INTERNAL "Read by cpack before it builds")
+  endif()
+  # Sources, include directories and precompiled headers may still be added to the target
+  # after this call, in this directory or in another: the checks wait for the end of the
+  # top-level one.
   cmake_language(EVAL CODE
     "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _tallier_check_copy_wins [[${target}]] [[${arg_HEADER}]] [[${copy_dir}]])")
   if(stamp)
@@ -183,7 +228,8 @@ endfunction()
 # that the build makes, or the counter itself, which a build with Ninja may compile before it
 # sees the new value: a file so named beside a source of <target>, a source or header beside
 # the counter (its own includes look there first), or the counter's directory before the copy's
-# among <target>'s include directories.
+# among <target>'s include directories. Fails too where <target>'s precompiled headers name the
+# counter or its copy: they are made once and give later builds the number of the first.
 function(_tallier_check_copy_wins target header copy_dir)
   cmake_path(GET header FILENAME header_name)
   cmake_path(GET header PARENT_PATH counter_dir)
@@ -216,6 +262,19 @@ function(_tallier_check_copy_wins target header copy_dir)
       "${header_name}; an #include \"${header_name}\" there would find the counter itself "
       "instead of the copy that the build makes, ${advice}")
   endif()
+  get_property(precompiled TARGET "${target}" PROPERTY PRECOMPILE_HEADERS)
+  string(REPLACE "/$<CONFIG>" "" copies "${copy_dir}")
+  foreach(entry IN LISTS precompiled)
+    string(REGEX REPLACE [[^[<"](.*)[>"]$]] "\\1" name "${entry}")
+    cmake_path(ABSOLUTE_PATH name BASE_DIRECTORY "${source_dir}" NORMALIZE OUTPUT_VARIABLE path)
+    cmake_path(IS_PREFIX copies "${path}" NORMALIZE in_copies)
+    if(name STREQUAL header_name OR path STREQUAL header OR in_copies)
+      message(FATAL_ERROR
+        "tallier_build_counter: the precompiled headers of ${target} name the counter "
+        "${header_name}, and would compile the number of the build that made them, not of "
+        "each build; include the counter from one source file only, outside them.")
+    endif()
+  endforeach()
   get_target_property(include_dirs "${target}" INCLUDE_DIRECTORIES)
   foreach(dir IN LISTS include_dirs)
     if(dir STREQUAL copy_dir)

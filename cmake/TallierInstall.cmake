@@ -64,4 +64,5 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/TallierConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/TallierConfigVersion.cmake
   cmake/TallierFunctions.cmake
+  cmake/TallierAdvance.cmake
   DESTINATION ${TALLIER_INSTALL_CMAKEDIR})

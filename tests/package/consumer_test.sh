@@ -2,9 +2,10 @@
 # build system (CMake's generators, Meson, or make with its own Makefile): each build must
 # print the next number and compile that same number into the program, and a clean must lose
 # nothing; with Ninja and Ninja Multi-Config, a counter that only Release builds advance is
-# left alone and compiled by Debug builds. With "calls" instead of a build system: Tallier
-# built inside the consuming project, and tallier_build_counter() called the right and the
-# wrong way.
+# left alone and compiled by Debug builds; with CMake's generators, in a unity build, two build
+# trees of the same sources built at once and the package target too. With "calls" instead of
+# a build system: Tallier built inside the consuming project, and tallier_build_counter()
+# called the right and the wrong way.
 # Usage: bash consumer_test.sh <Tallier's build directory> <Tallier's source directory> <config>
 #   <Unix Makefiles | Ninja | Ninja Multi-Config | Meson | make | calls>
 # Exits with 77, counted as skipped, when the build system is not installed.
@@ -15,6 +16,11 @@ case $SYSTEM in Unix* | make) require make ;; Ninja*) require ninja ;; Meson) re
 
 # run <command...>: keeps the output in OUT and the status in RC.
 run() { OUT=$("$@" 2>&1) && RC=0 || RC=$?; }
+# printed <output>: the number a build printed. ran <dir>: what the program built there says.
+# main_object: the time of main.cpp's object.
+printed() { sed -n 's/.*Upcount: BuildCount = //p' <<<"$1"; }
+ran() { "$(find "$1" -name example -type f -perm -u+x)"; }
+main_object() { stat -c %y "$(find "$BUILD" -name main.o -o -name main.cpp.o -o -name 'unity_*.o')"; }
 
 # build <dir> [target]
 build() {
@@ -29,22 +35,20 @@ build() {
 # the program and recompiles only the file that includes the counter; the clean leaves every
 # source file in place.
 check_builds() {
-  local step=0 action program stamp="" sources
+  local step=0 action stamp="" sources
   sources=$(cd "$SRC" && find . -type f | sort)
   for action in build build build clean build build; do
     build "$BUILD" "${action/build/}"
     [ "$RC" -eq 0 ] || fail "$action after build $step: $OUT"
     if [ "$action" = clean ]; then
-      check "sources after clean" "$(cd "$SRC" && find . -type f ! -name Version.bak | sort)" "$sources"
+      check "sources after clean" "$(cd "$SRC" && find . -type f ! -name Version.bak ! -name Version.lock | sort)" "$sources"
       stamp=""
       continue
     fi
     step=$((step + 1))
-    program=$(find "$BUILD" -name example -type f -perm -u+x)
-    check "build $step printed, then ran" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT"); $("$program")" \
-      "$step; Build $step"
-    [ -z "$stamp" ] || check "main.o after build $step" "$(stat -c %y "$(find "$BUILD" -name 'main*.o')")" "$stamp"
-    stamp=$(stat -c %y "$(find "$BUILD" -name 'main*.o')")
+    check "build $step printed, then ran" "$(printed "$OUT"); $(ran "$BUILD")" "$step; Build $step"
+    [ -z "$stamp" ] || check "main.o after build $step" "$(main_object)" "$stamp"
+    stamp=$(main_object) || fail "no object of main.cpp after build $step"
   done
 }
 
@@ -59,10 +63,24 @@ if [ "$SYSTEM" != calls ]; then
       printf "[binaries]\ntallier = '%s'\n" "$PREFIX/bin/tallier" >"$SCRATCH/native.ini"
       run meson setup "$BUILD" "$SRC" --native-file "$SCRATCH/native.ini" ;;
     make) BUILD=$SRC RC=0 ;;
-    *) run cmake -S "$SRC" -B "$BUILD" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" -DCMAKE_PREFIX_PATH="$PREFIX" ;;
+    *) for tree in "$BUILD" "$SCRATCH/other"; do
+        [ "$RC" -ne 0 ] || run cmake -S "$SRC" -B "$tree" -G "$SYSTEM" -DCMAKE_BUILD_TYPE="$CONFIG" \
+          -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_UNITY_BUILD=ON
+      done ;;
   esac
   [ "$RC" -eq 0 ] || fail "configure: $OUT"
   check_builds
+  # Two trees built at once, each compiles the number it printed; a package, the number its
+  # build printed (with Makefiles cpack builds again before it packs).
+  if [ -d "$SCRATCH/other" ]; then
+    for round in 1 2 3; do
+      (build "$SCRATCH/other"; printed "$OUT" >"$SCRATCH/printed") & build "$BUILD"; wait
+      check "round $round of two trees" "$(ran "$BUILD"); $(ran "$SCRATCH/other")" \
+        "Build $(printed "$OUT"); Build $(cat "$SCRATCH/printed")"
+    done
+    build "$BUILD" package && tar -xzf "$BUILD"/*.tar.gz -O --wildcards '*/bin/example' >"$SCRATCH/pkg"
+    chmod +x "$SCRATCH/pkg" && check "the package target" "$("$SCRATCH/pkg")" "Build $(printed "$OUT")"
+  fi
   # A counter that cannot be advanced (one that would still compile) stops the build with
   # the tool's message and stays as it was.
   printf '#define BuildCount 2147483647\n' >"$SRC/counter/Version.h"
@@ -91,7 +109,7 @@ if [ "$SYSTEM" != calls ]; then
       [ "$CONFIG" = Debug ] && printed="" || printed=$((++number))
       run cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=$CONFIG
       build "$BUILD"
-      check "$CONFIG build printed, then ran" "$(sed -n 's/.*Upcount: BuildCount = //p' <<<"$OUT"); $(
+      check "$CONFIG build printed, then ran" "$(printed "$OUT"); $(
         "$BUILD/$([ "$SYSTEM" = Ninja ] || echo "$CONFIG/")example")" "$printed; Build $number"
     done
     # One build of every configuration at once advances the counter once for each release one.
@@ -129,17 +147,22 @@ while IFS='|' read -r call expected; do
   for target in all clean configure all; do
     [ $target = configure ] && run cmake "$project/build" || build "$project/build" "$target"
   done
-  grep -qx "$line" "$project/$file" || fail "$call: $OUT; $file holds $(cat "$project/$file")"
+  [ "$RC" -eq 0 ] && grep -qx "$line" "$project/$file" || fail "$call: $OUT; $file holds $(cat "$project/$file")"
 done <<'EOF'
 tallier_build_counter(app)|ok build/app_counter/Version.h #define BuildCount 2
-tallier_build_counter(app HEADER sub/Counter.h MACRO Patch INCREMENT -2)|ok sub/Counter.h #define Patch 3
+set(CMAKE_BUILD_TYPE Profile);tallier_build_counter(app HEADER sub/Counter.h MACRO Patch INCREMENT -2 CONFIGURATIONS profile)|ok sub/Counter.h #define Patch 3
+tallier_build_counter(app HEADER sub/Counter.h CONFIGURATIONS Release Relase)|names Relase, which is no configuration of this build; the known ones are Debug, Release, RelWithDebInfo, MinSizeRel
+add_library(info INTERFACE);tallier_build_counter(info HEADER sub/Counter.h)|info is an imported or INTERFACE target
+add_executable(tool IMPORTED);tallier_build_counter(tool)|tool is an imported or INTERFACE target
+include(CPack);tallier_build_counter(app)|include(CPack) comes before it
 tallier_build_counter(app HEADER sub/Counter.h INCREMENT 7x)|INCREMENT must be an integer
 tallier_build_counter(app HEADER sub/Missing.h MACRO Patch)|Missing.h does not exist; create it holding the line #define Patch 0
 tallier_build_counter(app HEADER sub/Counter.h);add_custom_target(other);tallier_build_counter(other HEADER ${CMAKE_CURRENT_SOURCE_DIR}/sub/../sub/Counter.h)|already advanced for app
 tallier_build_counter(app);set_property(TARGET app PROPERTY SOURCES main.cpp)|Version.h sits beside
 file(WRITE ${CMAKE_CURRENT_SOURCE_DIR}/sub/info.h "");tallier_build_counter(app HEADER sub/Counter.h)|holds info.h beside the counter
 enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h);include_directories(BEFORE sub)|comes before the copy
-enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h MACRO Patch);target_include_directories(exe PRIVATE sub)|ok sub/Counter.h #define Patch 9
+enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);target_precompile_headers(exe PRIVATE <stdio.h> sub/Counter.h);tallier_build_counter(exe HEADER sub/Counter.h)|the precompiled headers of exe name the counter Counter.h
+enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/o.c "#include \"Counter.h\"\n#if Patch < 8\n#error stale\n#endif\n");add_library(obj OBJECT ${CMAKE_BINARY_DIR}/o.c);add_library(x::obj ALIAS obj);tallier_build_counter(x::obj HEADER sub/Counter.h MACRO Patch);target_include_directories(obj PRIVATE sub)|ok sub/Counter.h #define Patch 9
 EOF
 
 finish calls
