@@ -199,8 +199,9 @@ EOF
 # Another program meanwhile, or a limit of the process: a lock held by a build that runs
 # under `flock Version.h` is given up on, but not one whose holder replaced the header
 # (moved: the run is stopped while that happens); an edit made while the run reads the header
-# (its write time set back or not), or permissions narrowed then, are not undone, and nothing
-# is replaced, but a reader changes nothing; a closed output pipe, a file-size or memory limit
+# (its write time set back or not) or just before (early: while the run links it), or
+# permissions narrowed then, are not undone, and nothing is replaced, but a reader changes
+# nothing; a closed output pipe, a file-size or memory limit
 # are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
 others_and_limits() {
@@ -210,7 +211,8 @@ others_and_limits() {
       kill -STOP $t; cp Version.h x && mv x Version.h; wait $f; kill -CONT $t; wait $t; }
     edit() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P "$PWD/Version.new" -e inject=fsync:delay_enter=1000000 "${@:2}" &
       for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
-      eval "$1"; wait $!; }; '
+      eval "$1"; wait $!; }
+    early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e inject=linkat:delay_enter=1000000 "${@:2}" & sleep .5; eval "$1"; wait $!; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
     make_header
@@ -225,6 +227,7 @@ edit 'chmod 600 Version.h' "$@"|1|Error Tallier Changed during the run: Version.
 setfacl -m u:1234:r Version.h && edit 'setfacl -x u:1234 Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|old|stale
 edit 'cat Version.h >/dev/null' "$@"|0|Upcount: BuildCount = 42|new|old
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+early 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 closed "$@"|1||new|old
 ulimit -f 4; "$@"|1|Error Tallier Error writing: Version.new|old|stale
 ulimit -v 1200; "$@"|1|Error Tallier Out of memory|old|stale
