@@ -372,7 +372,8 @@ bool linkBackup(const std::string& header, const std::string& backup) {
     return false;
   bool made = createCopy(backup, in, out);
   if (made) {
-    made = copyRest(in, out) == CopyError::kNone && finishCopy(out, in);
+    made = copyOwnership(in, out) != Ownership::kFailed && copyRest(in, out) == CopyError::kNone &&
+           finishCopy(out, in);
     made = closeFile(out) && made;
   }
   closeFile(in);
