@@ -16,9 +16,12 @@ struct File {
   /// Windows text reading: a carriage return that ended a read, waiting to see its line feed.
   bool heldCarriageReturn = false;
   /// The header as it was when its lock was taken, to tell whether another program changed it
-  /// since: its size, and its last write in the system's own units.
+  /// since: its size, its last write (Windows), and its last change of text, permissions or
+  /// names, which no program can set back, in the system's own units (on POSIX taken again
+  /// once linkOld has given the header a second name, which changes it).
   int64_t openedSize = 0;
   int64_t openedWriteTime = 0;
+  int64_t openedChangeTime = 0;
 };
 
 /// Where a bulk copy failed.
@@ -65,11 +68,27 @@ constexpr int kLockPatienceMs = 10000;
 /// system drops it when the process dies.
 Opened openLockedHeader(const std::string& path, File& header);
 
-/// Creates the rewritten copy anew, with the access control list (and, where allowed, the
-/// owner) of `header`, or on Windows its attributes (read-only among them) and security
-/// descriptor; finishCopy gives it the header's permission bits. A leftover file or link of that
+/// Creates the rewritten copy anew, private to the run on POSIX, on Windows with the
+/// attributes (read-only among them) and security descriptor of `header`; copyOwnership and
+/// finishCopy give it the rest of the header's permissions. A leftover file or link of that
 /// name is removed first, never written through.
 bool createCopy(const std::string& path, const File& header, File& copy);
+
+/// How giving the copy the header's owner ended.
+enum class Ownership {
+  kKept,          ///< the copy is the owner's, or they keep the access the header gave them
+  kOwnerLeftOut,  ///< the copy cannot be theirs, and they would lose access to it
+  kFailed         ///< the system refused for another reason
+};
+
+/// Gives the copy the owner and group of `header` where the process may (on POSIX; on Windows
+/// createCopy gave it the security descriptor). A process that may not give files away keeps
+/// the copy, with the header's group when that is one of its own; the header's owner then
+/// keeps what the header let them do: where the file system keeps ACLs, finishCopy gives them
+/// an entry of their own; without ACLs the copy's group bits, and other bits unless it keeps
+/// the header's group (an owner is taken to be in their file's group), must grant all their
+/// owner bits did, or the result is kOwnerLeftOut.
+Ownership copyOwnership(const File& header, const File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
 ptrdiff_t readText(File& file, char* data, size_t size);
@@ -81,7 +100,8 @@ bool writeText(File& file, const char* data, size_t size);
 CopyError copyRest(File& from, File& to);
 
 /// Gives the written copy the permission bits of `original` (on POSIX after the last write,
-/// which clears the set-user-ID and set-group-ID bits) and forces it to stable storage.
+/// which clears the set-user-ID and set-group-ID bits, and with its access ACL, which may name
+/// its owner, see ownerKeepsAccess) and forces it to stable storage.
 bool finishCopy(File& copy, const File& original);
 
 /// Closes the file; false when data could not be written out.
@@ -97,18 +117,24 @@ bool isOwnName(const std::string& path, const File& file);
 
 /// How a replacement that keeps the replaced file ended.
 enum class Replaced {
-  kNot,         ///< `from` could not take `to`'s name
-  kOldNotKept,  ///< the file at `to` could not be kept under `old`, so nothing was replaced
-  kChanged,     ///< `to` no longer names `header` as it was read, so nothing was replaced
-  kNameTaken,   ///< another file took `to`'s name meanwhile; the header is under `old`
-  kKeepingOld   ///< `from` has `to`'s name and the file that had it is under `old`
+  kNot,        ///< `from` could not take `to`'s name
+  kChanged,    ///< `to` no longer names `header` as it was read, so nothing was replaced
+  kNameTaken,  ///< another file took `to`'s name meanwhile; the header is under `old`
+  kKeepingOld  ///< `from` has `to`'s name and the file that had it is under `old`
 };
+
+/// Where a file may have two names (POSIX), gives the open header at `to` the free name `old`
+/// before the run reads it, and takes the header's size and times anew: the change check then
+/// sees every change made since, but not the run's own link. Elsewhere does nothing, and
+/// replaceKeepingOld moves the header to `old`.
+bool linkOld(File& header, const std::string& to, const std::string& old);
 
 /// Gives `to`'s name to `from` and keeps the file that had it under the free name `old`,
 /// provided that file is still `header`, unchanged since it was opened: checked as late as
 /// the system allows, so that a change made meanwhile by another program (an editor saving the
 /// header) is not undone by a copy of the text before it. On POSIX `to` names a whole file
-/// throughout; unless it succeeds, every name is as it was and `old` is free.
+/// throughout, and `old` names the header since linkOld; unless it succeeds, every name is as
+/// it was before linkOld and `old` is free.
 Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
                            const std::string& old);
 

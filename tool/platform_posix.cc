@@ -1,3 +1,4 @@
+#include <endian.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -44,6 +46,25 @@ constexpr char kAccessAcl[] = "system.posix_acl_access";
 // there too, so that runs of the two programs on one header take turns.
 constexpr off_t kWindowsLockByte = off_t{1} << 62;
 
+// The layout of that attribute: a version, then entries sorted by tag and then id, all
+// little-endian.
+constexpr uint32_t kAclVersion = 2;
+constexpr size_t kAclHeaderSize = 4;
+constexpr size_t kAclEntrySize = 8;
+constexpr uint16_t kAclUserObj = 0x01;
+constexpr uint16_t kAclUser = 0x02;
+constexpr uint16_t kAclGroupObj = 0x04;
+constexpr uint16_t kAclGroup = 0x08;
+constexpr uint16_t kAclMask = 0x10;
+constexpr uint16_t kAclOther = 0x20;
+constexpr uint32_t kAclNoId = 0xffffffff;
+
+struct AclEntry {
+  uint16_t tag;
+  uint16_t perm;
+  uint32_t id;
+};
+
 int fd(const File& file) {
   return static_cast<int>(file.handle);
 }
@@ -52,8 +73,18 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-int64_t writeTimeOf(const struct stat& st) {
-  return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+int64_t changeTimeOf(const struct stat& st) {
+  return int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+mode_t ownerBits(const struct stat& st) {
+  return st.st_mode >> 6 & 7;
+}
+
+// A process that may not give files away made `copy` its own: the header's owner would be
+// one of the others on it, and lose what only the owner had. Root loses nothing.
+bool ownerLeftOut(const struct stat& header, const struct stat& copy) {
+  return copy.st_uid != header.st_uid && header.st_uid != 0 && ownerBits(header) != 0;
 }
 
 // Opens a directory however long its path: a piece at a time, each relative to the last.
@@ -248,21 +279,101 @@ bool copyOwner(int d, const struct stat& st) {
   return fchown(d, static_cast<uid_t>(-1), st.st_gid) == 0 || errno == EPERM;
 }
 
+// Entries of an access ACL as the system stores it; false when it is not in that form.
+bool parseAcl(const std::vector<char>& acl, std::vector<AclEntry>& entries) {
+  uint32_t version = 0;
+  if (acl.size() < kAclHeaderSize || (acl.size() - kAclHeaderSize) % kAclEntrySize != 0)
+    return false;
+  std::memcpy(&version, acl.data(), sizeof version);
+  if (le32toh(version) != kAclVersion)
+    return false;
+  for (size_t at = kAclHeaderSize; at < acl.size(); at += kAclEntrySize) {
+    AclEntry entry;
+    std::memcpy(&entry.tag, &acl[at], 2);
+    std::memcpy(&entry.perm, &acl[at + 2], 2);
+    std::memcpy(&entry.id, &acl[at + 4], 4);
+    entries.push_back({le16toh(entry.tag), le16toh(entry.perm), le32toh(entry.id)});
+  }
+  return true;
+}
+
+// The header's ACL (`entries`, or what its mode bits stand for when it has none) with an entry
+// for its owner, who does not own the copy, holding their owner bits. The mask widens to let
+// that entry through; the other entries under it keep only what the header's mask let them
+// have, so that no one else gains anything.
+std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat& header) {
+  if (entries.empty())
+    entries = {{kAclUserObj, static_cast<uint16_t>(ownerBits(header)), kAclNoId},
+               {kAclGroupObj, static_cast<uint16_t>(header.st_mode >> 3 & 7), kAclNoId},
+               {kAclOther, static_cast<uint16_t>(header.st_mode & 7), kAclNoId}};
+  uint16_t mask = 0;
+  for (const AclEntry& entry : entries)
+    if (entry.tag == kAclGroupObj)
+      mask = entry.perm;
+  for (const AclEntry& entry : entries)
+    if (entry.tag == kAclMask)
+      mask = entry.perm;
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const AclEntry& entry) {
+                                 return entry.tag == kAclMask ||
+                                        (entry.tag == kAclUser && entry.id == header.st_uid);
+                               }),
+                entries.end());
+  for (AclEntry& entry : entries)
+    if (entry.tag == kAclUser || entry.tag == kAclGroupObj || entry.tag == kAclGroup)
+      entry.perm &= mask;
+  const uint16_t owner = static_cast<uint16_t>(ownerBits(header));
+  entries.push_back({kAclUser, owner, static_cast<uint32_t>(header.st_uid)});
+  entries.push_back({kAclMask, static_cast<uint16_t>(mask | owner), kAclNoId});
+  std::sort(entries.begin(), entries.end(), [](const AclEntry& a, const AclEntry& b) {
+    return a.tag != b.tag ? a.tag < b.tag : a.id < b.id;
+  });
+  std::vector<char> acl(kAclHeaderSize + entries.size() * kAclEntrySize);
+  const uint32_t version = htole32(kAclVersion);
+  std::memcpy(acl.data(), &version, sizeof version);
+  size_t at = kAclHeaderSize;
+  for (const AclEntry& entry : entries) {
+    const AclEntry stored{htole16(entry.tag), htole16(entry.perm), htole32(entry.id)};
+    std::memcpy(&acl[at], &stored.tag, 2);
+    std::memcpy(&acl[at + 2], &stored.perm, 2);
+    std::memcpy(&acl[at + 4], &stored.id, 4);
+    at += kAclEntrySize;
+  }
+  return acl;
+}
+
 // The access ACL says who may read the header beyond its permission bits; without it the
 // copy's group bits would be the ACL's mask, which may grant the group what it never had.
 // A copy that inherited an ACL from its directory loses it when the header has none. Copied
-// as the system stores it, so that no library needs to be linked in. Before the mode bits,
-// which then set the mask as the header's group bits show it.
+// as the system stores it, so that no library needs to be linked in, with an entry for the
+// header's owner when the copy is not theirs. After the mode bits, whose group bits would
+// otherwise set the mask: the ACL sets them.
 bool copyAccessAcl(int from, int to) {
+  struct stat header, copy;
+  if (fstat(from, &header) != 0 || fstat(to, &copy) != 0)
+    return false;
+  std::vector<char> acl;
   ssize_t size = fgetxattr(from, kAccessAcl, nullptr, 0);
-  if (size < 0) {
-    if (errno != ENODATA && errno != ENOTSUP)
+  if (size < 0 && errno == ENOTSUP)
+    return true;
+  if (size < 0 && errno != ENODATA)
+    return false;
+  if (size > 0) {
+    acl.resize(static_cast<size_t>(size));
+    size = fgetxattr(from, kAccessAcl, acl.data(), acl.size());
+    if (size < 0)
       return false;
-    return fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+    acl.resize(static_cast<size_t>(size));
   }
-  std::vector<char> acl(static_cast<size_t>(size));
-  size = fgetxattr(from, kAccessAcl, acl.data(), acl.size());
-  return size >= 0 && fsetxattr(to, kAccessAcl, acl.data(), static_cast<size_t>(size), 0) == 0;
+  if (ownerLeftOut(header, copy)) {
+    std::vector<AclEntry> entries;
+    if (!acl.empty() && !parseAcl(acl, entries))
+      return false;
+    acl = aclWithOwner(entries, header);
+  }
+  if (acl.empty())
+    return fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA;
+  return fsetxattr(to, kAccessAcl, acl.data(), acl.size(), 0) == 0;
 }
 
 // Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
@@ -340,7 +451,8 @@ bool linkBackup(const std::string& header, const std::string& backup) {
     return false;
   bool made = createCopy(backup, in, out);
   if (made) {
-    made = copyRest(in, out) == CopyError::kNone && finishCopy(out, in);
+    made = copyOwnership(in, out) != Ownership::kFailed && copyRest(in, out) == CopyError::kNone &&
+           finishCopy(out, in);
     made = closeFile(out) && made;
   }
   closeFile(in);
@@ -349,12 +461,14 @@ bool linkBackup(const std::string& header, const std::string& backup) {
   return made;
 }
 
-// Whether the open header is still what the run read: the file under its name, neither
-// written nor grown or shrunk since.
+// Whether the open header is still what the run read: the file under its name, not changed
+// since. A write (even one whose write time was set back), a permission, an owner, a name
+// added or taken away all move the change time, which no program can set. Where the system
+// keeps that time to a clock tick only, the size still shows what grew or shrank within one.
 bool unchangedSinceOpened(const File& header, const Name& name) {
   struct stat st;
-  return fstat(fd(header), &st) == 0 && st.st_size == header.openedSize &&
-         writeTimeOf(st) == header.openedWriteTime && stillNamed(fd(header), name);
+  return fstat(fd(header), &st) == 0 && changeTimeOf(st) == header.openedChangeTime &&
+         st.st_size == header.openedSize && stillNamed(fd(header), name);
 }
 
 // `file` names a file on the directory's file system.
@@ -449,8 +563,8 @@ Opened openLockedHeader(const std::string& path, File& header) {
     const Lock lock = waitForLock(d, name);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
       header.handle = d;
+      header.openedChangeTime = changeTimeOf(st);
       header.openedSize = st.st_size;
-      header.openedWriteTime = writeTimeOf(st);
       return Opened::kLocked;
     }
     close(d);
@@ -470,7 +584,7 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
     return false;
   // The copy's descriptor is closed before the rename; a second one holds the name's lock
   // until the process ends, past the rename. Until it is finished the copy is private.
-  if (!copyOwner(d, st) || !copyAccessAcl(fd(header), d) || fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
+  if (fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
     close(d);
     return false;
   }
@@ -522,10 +636,26 @@ CopyError copyRest(File& from, File& to) {
   }
 }
 
+Ownership copyOwnership(const File& header, const File& copy) {
+  struct stat st, made;
+  if (fstat(fd(header), &st) != 0 || !copyOwner(fd(copy), st) || fstat(fd(copy), &made) != 0)
+    return Ownership::kFailed;
+  // Where the file system keeps ACLs, copyAccessAcl names the owner.
+  if (!ownerLeftOut(st, made) || fgetxattr(fd(header), kAccessAcl, nullptr, 0) >= 0 ||
+      errno != ENOTSUP)
+    return Ownership::kKept;
+  // Without, the owner gets the group bits if in the copy's group, the other bits if not.
+  const mode_t owner = ownerBits(st);
+  const bool inGroup = made.st_gid == st.st_gid;
+  return (owner & ~(st.st_mode >> 3)) == 0 && (inGroup || (owner & ~st.st_mode) == 0)
+             ? Ownership::kKept
+             : Ownership::kOwnerLeftOut;
+}
+
 bool finishCopy(File& copy, const File& original) {
   struct stat st;
   return fstat(fd(original), &st) == 0 && fchmod(fd(copy), st.st_mode & 07777) == 0 &&
-         fsync(fd(copy)) == 0;
+         copyAccessAcl(fd(original), fd(copy)) && fsync(fd(copy)) == 0;
 }
 
 bool closeFile(File& file) {
@@ -550,12 +680,24 @@ bool removeFile(const std::string& path) {
   return unlinkat(name.directory->fd, name.leaf, 0) == 0 || errno == ENOENT;
 }
 
+bool linkOld(File& header, const std::string& to, const std::string& old) {
+  struct stat st;
+  if (!linkBackup(to, old))
+    return false;
+  if (fstat(fd(header), &st) != 0) {
+    removeFile(old);
+    return false;
+  }
+  header.openedChangeTime = changeTimeOf(st);
+  header.openedSize = st.st_size;
+  return true;
+}
+
 Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
                            const std::string& old) {
-  if (!linkBackup(to, old))
-    return Replaced::kOldNotKept;
-  // The link was made from the name, which still names the header as it was read: the link
-  // holds what was read. What remains open is the instant between this look and the rename.
+  // The link was made from the name: while the name still names the header, unchanged since
+  // the link, the link holds what was read. What remains open is the instant between this
+  // look and the rename.
   if (!unchangedSinceOpened(header, nameOf(to))) {
     removeFile(old);
     return Replaced::kChanged;

@@ -472,4 +472,14 @@ bool syncDirectories(const std::string&, const std::string&) {
   return true;
 }
 
+// Windows gives no file away, and the copy took the header's security descriptor.
+Ownership copyOwnership(const File&, const File&) {
+  return Ownership::kKept;
+}
+
+// The header moves to its scratch name when it is replaced (replaceKeepingOld).
+bool linkOld(File&, const std::string&, const std::string&) {
+  return true;
+}
+
 }  // namespace tallier

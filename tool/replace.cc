@@ -9,25 +9,37 @@ namespace tallier {
 // they wait as long as a run waits for a lock.
 constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / 500;
 
-ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
-                            const std::string& copyPath) {
-  const std::string backupPath = companionName(headerPath, "bak");
+bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHeader& previous) {
+  previous.backupPath = companionName(headerPath, "bak");
   // The previous header waits under a name of the header's own until the header is
   // replaced, so that a failed run leaves the previous backup as it was. Only a run killed
   // in between leaves it behind, and the next run on the header, which holds the header's
   // lock, removes it.
-  const std::string oldPath = scratchName(headerPath);
+  previous.oldPath = scratchName(headerPath);
   // A header named *.bak, or one that its backup's name reaches on a file system that
   // ignores case, is its own backup's name: it is simply replaced and keeps no backup.
   // A link under the backup's name is a name like any other: it is replaced by the previous
-  // header, never followed.
-  const bool ownBackup = backupPath == headerPath || isOwnName(backupPath, header);
+  // header, never followed. Asked before the header has its scratch name, which isOwnName would
+  // take for a hard link.
+  previous.ownBackup = previous.backupPath == headerPath || isOwnName(previous.backupPath, header);
+  return removeFile(previous.oldPath) && linkOld(header, headerPath, previous.oldPath);
+}
+
+void dropPreviousHeader(const PreviousHeader& previous) {
+  removeFile(previous.oldPath);
+}
+
+ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
+                            const std::string& copyPath, const PreviousHeader& previous) {
+  const std::string& backupPath = previous.backupPath;
+  const std::string& oldPath = previous.oldPath;
+  const bool ownBackup = previous.ownBackup;
   // A backup's name that no rename can take (a directory, a file held open by a viewer) is
   // found before the header changes, and stops the run.
-  if (!ownBackup && !nameCanBeTaken(backupPath))
+  if (!ownBackup && !nameCanBeTaken(backupPath)) {
+    dropPreviousHeader(previous);
     return ReplaceResult::kBackupFailed;
-  if (!removeFile(oldPath))
-    return ReplaceResult::kBackupFailed;
+  }
   switch (replaceKeepingOld(header, copyPath, headerPath, oldPath)) {
     case Replaced::kNot:
       return ReplaceResult::kRenameFailed;
@@ -42,8 +54,6 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
         if (replaceFile(oldPath, backupPath))
           break;
       return ReplaceResult::kChanged;
-    case Replaced::kOldNotKept:
-      return ReplaceResult::kBackupFailed;
     case Replaced::kKeepingOld:
       break;
   }

@@ -21,12 +21,30 @@ enum class ReplaceResult {
   kSyncFailed     ///< the header holds the new text, but the directory could not be synced
 };
 
+/// The previous header, waiting under a scratch name of the header's own until it takes the
+/// backup's name.
+struct PreviousHeader {
+  std::string backupPath;
+  std::string oldPath;
+  /// The header is its own backup's name (a header named *.bak), and keeps no backup.
+  bool ownBackup = false;
+};
+
+/// Before the header is read: removes a scratch name left by a killed run and, where files
+/// may have two names, gives the header its scratch name, so that the check before the
+/// replacement sees every change made since the run began to read it. False when that link
+/// cannot be made; the header and the backup are as they were.
+bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHeader& previous);
+
+/// Undoes keepPreviousHeader, for a run that ends before the replacement.
+void dropPreviousHeader(const PreviousHeader& previous);
+
 /// Gives the header's name to the copy in one step, so that the name always holds a whole
 /// header (on Windows, which renames nothing over an open file, the header steps aside for an
 /// instant), then gives the previous header the "bak" companion's name. The copy must be
 /// synced already, and `header` still open and locked.
 ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
-                            const std::string& copyPath);
+                            const std::string& copyPath, const PreviousHeader& previous);
 
 }  // namespace tallier
 

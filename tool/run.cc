@@ -152,6 +152,11 @@ std::string copyWouldTakeHeaderName(const RunSettings& settings) {
          " as header, its copy would take its name\n";
 }
 
+std::string backupFailed(const RunSettings& settings, const std::string& headerPath) {
+  return "Error Tallier Can't rename: " + settings.headerPath + " to " +
+         companionName(headerPath, "bak") + "\n";
+}
+
 ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
                    std::string& report) {
   const std::string copyPath = companionName(headerPath, "new");
@@ -167,6 +172,28 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     report += "Error Tallier Can't open: " + copyPath + " for writing\n";
     return kFileError;
   }
+  // From here on every change to the header fails the run, its permissions among them: those
+  // the copy takes are the header's as they stand at the end.
+  PreviousHeader previous;
+  if (!keepPreviousHeader(header, headerPath, previous)) {
+    closeFile(copy);
+    report += backupFailed(settings, headerPath);
+    return kFileError;
+  }
+  const Ownership ownership = copyOwnership(header, copy);
+  if (ownership != Ownership::kKept) {
+    closeFile(copy);
+    dropPreviousHeader(previous);
+    // Refused before the pass, with no copy left: the header stays as it was.
+    if (ownership == Ownership::kOwnerLeftOut) {
+      removeFile(copyPath);
+      report += "Error Tallier Can't keep: " + settings.headerPath +
+                " for its owner, who would lose access to it\n";
+      return kFileError;
+    }
+    report += "Error Tallier Can't open: " + copyPath + " for writing\n";
+    return kFileError;
+  }
   int32_t value = 0;
   PassOutcome outcome = Pass(header, copy, settings).run(value);
   // The copy must be on disk before it takes the header's name; a failure to get it there
@@ -175,6 +202,8 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     outcome = PassOutcome::kWriteError;
   if (!closeFile(copy) && (outcome == PassOutcome::kRewritten || outcome == PassOutcome::kNotFound))
     outcome = PassOutcome::kWriteError;
+  if (outcome != PassOutcome::kRewritten)
+    dropPreviousHeader(previous);
 
   switch (outcome) {
     case PassOutcome::kReadError:
@@ -192,13 +221,12 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     case PassOutcome::kRewritten:
       break;
   }
-  switch (replaceHeader(header, headerPath, copyPath)) {
+  switch (replaceHeader(header, headerPath, copyPath, previous)) {
     case ReplaceResult::kRenameFailed:
       report += "Error Tallier Can't rename: " + copyPath + " to " + settings.headerPath + "\n";
       return kFileError;
     case ReplaceResult::kBackupFailed:
-      report += "Error Tallier Can't rename: " + settings.headerPath + " to " +
-                companionName(headerPath, "bak") + "\n";
+      report += backupFailed(settings, headerPath);
       return kFileError;
     case ReplaceResult::kChanged:
       report += "Error Tallier Changed during the run: " + settings.headerPath + "\n";
