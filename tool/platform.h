@@ -19,6 +19,10 @@ struct File {
   /// since: its size, and its last write in the system's own units.
   int64_t openedSize = 0;
   int64_t openedWriteTime = 0;
+  /// Its change time then (POSIX st_ctim, Windows ChangeTime), which the system moves on any
+  /// change to the file, its text, attributes, permissions or names, and which the calls that
+  /// set a file's times back leave alone.
+  int64_t openedChangeTime = 0;
 };
 
 /// Where a bulk copy failed.
