@@ -327,8 +327,9 @@ Opened openLockedHeader(const std::string& path, File& header) {
 // A file created read-only still gives a handle that writes.
 bool createCopy(const std::string& path, const File& header, File& copy) {
   // A hard link to the header under the copy's name goes first, since removing it changes
-  // the header: its change time is taken again then, before anything the copy is made of is
-  // read, so that the change check sees every change since but not this one.
+  // the header: its change time is taken again then (in the run's own File, which the
+  // interface passes as const), before anything the copy is made of is read, so that the
+  // change check sees every change since but not this one.
   const std::wstring name = systemPath(path);
   if (nameKind(name) == NameKind::kHardLink && namesFile(name, handleOf(header)) &&
       !(removeFile(path) &&
