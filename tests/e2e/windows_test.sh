@@ -23,7 +23,7 @@ long_paths() {
     run "$dir/Version.h"
     expect_advanced "$dir" || echo "  at $length characters"
     run "$dir/Version.h"
-    expect_written "$dir/Version.bak" '#define BuildCount 42\n'
+    expect_written "$dir/Version.bak" '#define BuildCount 42\n' || echo "  second run at $length characters: $RC $OUT"
   done
 }
 
