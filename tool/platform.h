@@ -16,9 +16,10 @@ struct File {
   /// Windows text reading: a carriage return that ended a read, waiting to see its line feed.
   bool heldCarriageReturn = false;
   /// The header as it was when its lock was taken, to tell whether another program changed it
-  /// since: its size, its last write (Windows), and its last change of text, permissions or
-  /// names, which no program can set back, in the system's own units (on POSIX taken again
-  /// once linkOld has given the header a second name, which changes it).
+  /// since: its size, its last write (Windows), and its last change of text, attributes,
+  /// permissions or names, which no program can set back (POSIX st_ctim, Windows ChangeTime),
+  /// in the system's own units (on POSIX taken again once linkOld has given the header a
+  /// second name, which changes it).
   int64_t openedSize = 0;
   int64_t openedWriteTime = 0;
   int64_t openedChangeTime = 0;
@@ -71,8 +72,9 @@ Opened openLockedHeader(const std::string& path, File& header);
 /// Creates the rewritten copy anew, private to the run on POSIX, on Windows with the
 /// attributes (read-only among them) and security descriptor of `header`; copyOwnership and
 /// finishCopy give it the rest of the header's permissions. A leftover file or link of that
-/// name is removed first, never written through.
-bool createCopy(const std::string& path, const File& header, File& copy);
+/// name is removed first, never written through; on Windows, where removing a hard link to
+/// the header changes the header, its change time is then taken again.
+bool createCopy(const std::string& path, File& header, File& copy);
 
 /// How giving the copy the header's owner ended.
 enum class Ownership {

@@ -575,7 +575,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
   }
 }
 
-bool createCopy(const std::string& path, const File& header, File& copy) {
+bool createCopy(const std::string& path, File& header, File& copy) {
   struct stat st;
   if (fstat(fd(header), &st) != 0)
     return false;

@@ -202,6 +202,17 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The time the system last changed the open file in any way: a write, a new size, an
+// attribute, its access rules, a name given or taken. SetFileTime, which tools use to put a
+// write time back, leaves it alone.
+bool changeTimeOf(HANDLE handle, int64_t& time) {
+  FILE_BASIC_INFO info;
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info))
+    return false;
+  time = info.ChangeTime.QuadPart;
+  return true;
+}
+
 int64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return static_cast<int64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
 }
@@ -297,7 +308,8 @@ Opened openLockedHeader(const std::string& path, File& header) {
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
     const Lock lock = waitForLock(handle, name);
-    if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info)) {
+    if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info) &&
+        changeTimeOf(handle, header.openedChangeTime)) {
       header.handle = reinterpret_cast<intptr_t>(handle);
       header.heldCarriageReturn = false;
       header.openedSize = sizeOf(info);
@@ -313,7 +325,15 @@ Opened openLockedHeader(const std::string& path, File& header) {
 }
 
 // A file created read-only still gives a handle that writes.
-bool createCopy(const std::string& path, const File& header, File& copy) {
+bool createCopy(const std::string& path, File& header, File& copy) {
+  // A hard link to the header under the copy's name goes first, since removing it changes
+  // the header: its change time is taken again then, before anything the copy is made of is
+  // read, so that the change check sees every change since but not this one.
+  const std::wstring name = systemPath(path);
+  if (nameKind(name) == NameKind::kHardLink && namesFile(name, handleOf(header)) &&
+      !(removeFile(path) &&
+        changeTimeOf(handleOf(header), header.openedChangeTime)))
+    return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handleOf(header), &info))
     return false;
@@ -321,7 +341,7 @@ bool createCopy(const std::string& path, const File& header, File& copy) {
   const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
-  if (!copyAccessRules(handleOf(header), handle, systemPath(path))) {
+  if (!copyAccessRules(handleOf(header), handle, name)) {
     CloseHandle(handle);
     removeFile(path);
     return false;
@@ -386,15 +406,22 @@ bool removeFile(const std::string& path) {
 // Windows gives no file the name of another while that one is open, and the header is open
 // here for the run lock (and in every run waiting for it, and maybe in a compiler). It may be
 // renamed though, read-only or not, as long as every handle on it shares deletion: the
-// header moves aside to `old` for an instant and the copy takes its free name. Aside, the
-// header is checked last: a file another program saved under its name has moved there
-// instead, and a change made in place shows. What remains open is the instant between that
-// look and the move of the copy, and a write made then through a handle opened before, which
+// header moves aside to `old` for an instant and the copy takes its free name. The header's
+// change time is looked at just before that move, which moves it too: any change since the
+// lock, to the text (a write time put back too), the attributes or the access rules, leaves
+// every name as it was, so that the copy, made with the text, attributes and access rules the
+// header had, is never more open than the header it replaces. Aside, the header is checked
+// last: a file another program saved under its name has moved there instead, and a change
+// made in place shows in its size and write time. What remains open is the instant between
+// those looks and the moves, and a write made then through a handle opened before, which
 // lands in the backup.
 Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
                            const std::string& old) {
   const std::wstring name = systemPath(to);
   const std::wstring aside = systemPath(old);
+  int64_t changed = 0;
+  if (!changeTimeOf(handleOf(header), changed) || changed != header.openedChangeTime)
+    return Replaced::kChanged;
   if (!MoveFileExW(name.c_str(), aside.c_str(), 0))
     return Replaced::kNot;
   const bool unchanged = unchangedSinceOpened(header, aside);

@@ -23,7 +23,7 @@ long_paths() {
     run "$dir/Version.h"
     expect_advanced "$dir" || echo "  at $length characters"
     run "$dir/Version.h"
-    expect_written "$dir/Version.bak" '#define BuildCount 42\n'
+    expect_written "$dir/Version.bak" '#define BuildCount 42\n' || echo "  second run at $length characters: $RC $OUT"
   done
 }
 
@@ -38,32 +38,37 @@ hold() {
 
 # Held open without delete sharing, the header cannot be replaced, nor the backup: the run
 # fails before the header changes and leaves it and the previous backup as they were; once
-# let go, it is advanced. A header that another program changes during the run (--edit), in
-# place (appended to, with the time set back, or overwritten with as many bytes) or by saving
-# a new file of the same size and time under its name, keeps the change: the run fails and
-# leaves the backup as it was.
-# the helper's arguments | the message | the header after
+# let go, it is advanced. A header that another program changes while the helper pauses the
+# run (in place, with its write time put back or not; saved anew under its name; made
+# read-only, hidden or less readable) keeps the change: the run fails, the backup as it was.
+# the file held, or the change made during the run | the message | the header after
 held_or_changed_header() {
   local held message after
   while IFS='|' read -r held message after; do
     rm -f ./* && header Version.h && printf 'previous backup\n' >Version.bak
-    [[ $held != --edit* ]] || printf left >Version.new
-    hold $held
+    if [[ $held == Version* ]]; then hold $held; else
+      printf left >Version.new && hold --pause Version.h Version.new
+      (until grep -q paused "$SCRATCH_ROOT/held"; do sleep 0.1; done; eval "$held") & exec 3>&-
+    fi
     run
     exec 3>&- && wait
     expect 1 "$message" || echo "  with $held"
     expect_content Version.h "$after"
     expect_content Version.bak 'previous backup\n'
-    [[ $held == --edit* ]] && continue
+    [[ $held == Version* ]] || continue
     check "files with $held held" "$(ls -A | paste -sd ' ')" "Version.bak Version.h Version.new"
     run
     expect_advanced .
   done <<'EOF'
 Version.h|Error Tallier Can't rename: Version.new to Version.h|#define BuildCount 41\n
 Version.bak|Error Tallier Can't rename: Version.h to Version.bak|#define BuildCount 41\n
---edit Version.h Version.new append|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n// edited\n
---edit Version.h Version.new overwrite|Error Tallier Changed during the run: Version.h|#define BuildCount 47\n
---edit Version.h Version.new replace|Error Tallier Changed during the run: Version.h|#define BuildCount 77\n
+touch -r Version.h ref && printf '// edited\n' >>Version.h && touch -r ref Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n// edited\n
+printf '#define BuildCount 47\n' 1<>Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 47\n
+touch -r Version.h ref && printf '#define BuildCount 47\n' 1<>Version.h && touch -r ref Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 47\n
+mv Version.h ref && printf '#define BuildCount 77\n' >Version.h && touch -r ref Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 77\n
+chmod 600 Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n
+chmod a-w Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n
+"${EMULATOR[@]}" attrib +h Version.h|Error Tallier Changed during the run: Version.h|#define BuildCount 41\n
 EOF
 }
 
@@ -204,13 +209,14 @@ header_moved_aside_by_another_run() {
   done
 }
 
-# A read-only header is advanced; the new header and the backup stay read-only, and the next
-# run replaces that read-only backup.
+# A read-only, hidden header is advanced; the new header and the backup stay read-only and
+# hidden, and the next run replaces that read-only backup.
 read_only_header() {
-  header Version.h && chmod a-w Version.h
+  header Version.h && chmod a-w Version.h && "${EMULATOR[@]}" attrib +h Version.h
   run
   expect_advanced .
-  check "writable" "$(find . -perm -u+w -type f)" ""
+  check "writable; attributes" "$(find . -perm -u+w -type f); $("${EMULATOR[@]}" attrib '*' |
+    cut -c1-6 | tr -d ' ' | paste -sd ' ')" "; AHR AHR"
   run
   expect_written Version.bak '#define BuildCount 42\n'
 }

@@ -5,15 +5,13 @@
 //     moves it aside, and puts it back at the end unless "gone" follows (a run that died there).
 //   --lock FILE exclusive|shared...: holds a lock over each whole FILE, as a build serialised
 //     on the header does.
-//   --edit FILE COPY append|replace: holds the run lock on a leftover COPY; once a run waits
-//     there, past its own header's lock, appends a line to FILE or saves a new file in its
-//     place with the same size and time (as `cp -p` would), and ends.
+//   --pause FILE COPY: holds the run lock on a leftover COPY, and once a run waits there,
+//     past its lock on FILE, prints "paused": the run waits until this ends.
 //   --short FILE: prints FILE's short (8.3) name; ends at once.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -32,10 +30,10 @@ bool lockRun(HANDLE file, bool letGo = false) {
   return LockFileEx(file, flags, 0, 1, 0, &at) && (!letGo || UnlockFileEx(file, 0, 1, 0, &at));
 }
 
-int sayHeld(bool holdOn) {
+int say(const char* word, bool holdOn) {
   char input;
   DWORD got = 0;
-  if (std::puts("held") < 0 || std::fflush(stdout) != 0)
+  if (std::puts(word) < 0 || std::fflush(stdout) != 0)
     return 1;
   while (holdOn && ReadFile(GetStdHandle(STD_INPUT_HANDLE), &input, 1, &got, nullptr) && got == 1) {
   }
@@ -49,34 +47,20 @@ int lockWhole(int count, char** pairs) {
     if (!LockFileEx(openExisting(pairs[i], GENERIC_READ), kind, 0, MAXDWORD, MAXDWORD, &at))
       return 1;
   }
-  return sayHeld(true);
+  return say("held", true);
 }
 
 // A run takes its header's lock, reads how the header is, then waits for the copy's name held
 // here. Trying the header's lock, let go at once, only makes a run try again; a moment after
 // it is found taken, the run has read how the header is.
-int editDuringRun(const char* header, const char* copy, const std::string& how) {
-  const bool replace = how == "replace";
-  const bool overwrite = how == "overwrite";
+int pauseRun(const char* header, const char* copy) {
   const HANDLE locked = openExisting(header, GENERIC_READ);
-  if (!lockRun(openExisting(copy, GENERIC_WRITE)) || sayHeld(false) != 0)
+  if (!lockRun(openExisting(copy, GENERIC_WRITE)) || say("held", false) != 0)
     return 1;
   for (int look = 0; look < 60000 && lockRun(locked, true); ++look)
     Sleep(1);
   Sleep(500);
-  FILETIME written;
-  if (!GetFileTime(locked, nullptr, nullptr, &written) ||
-      (replace && !MoveFileExA(header, (std::string(header) + ".orig").c_str(), 0)))
-    return 1;
-  const HANDLE edited =
-      CreateFileA(header, (overwrite ? GENERIC_WRITE : FILE_APPEND_DATA) | FILE_WRITE_ATTRIBUTES,
-                  kShareAll, nullptr, replace ? CREATE_NEW : OPEN_EXISTING, 0, nullptr);
-  const char* text = overwrite ? "#define BuildCount 47\n"
-                     : replace ? "#define BuildCount 77\n"
-                               : "// edited\n";
-  DWORD put = 0;
-  return !(WriteFile(edited, text, static_cast<DWORD>(std::strlen(text)), &put, nullptr) &&
-           (overwrite || SetFileTime(edited, nullptr, nullptr, &written)) && CloseHandle(edited));
+  return say("paused", true);
 }
 
 }  // namespace
@@ -89,8 +73,8 @@ int main(int argc, char** argv) {
   }
   if (argc >= 4 && std::strcmp(argv[1], "--lock") == 0)
     return lockWhole(argc - 2, argv + 2);
-  if (argc == 5 && std::strcmp(argv[1], "--edit") == 0)
-    return editDuringRun(argv[2], argv[3], argv[4]);
+  if (argc == 4 && std::strcmp(argv[1], "--pause") == 0)
+    return pauseRun(argv[2], argv[3]);
   if (argc < 2 || argc > 4)
     return 2;
   const bool aside = argc >= 3;
@@ -99,5 +83,5 @@ int main(int argc, char** argv) {
   if (file == INVALID_HANDLE_VALUE ||
       (aside && !(lockRun(file) && MoveFileExA(argv[1], argv[2], 0))))
     return 1;
-  return sayHeld(true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0));
+  return say("held", true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0));
 }
