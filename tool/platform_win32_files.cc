@@ -331,8 +331,7 @@ bool createCopy(const std::string& path, File& header, File& copy) {
   // read, so that the change check sees every change since but not this one.
   const std::wstring name = systemPath(path);
   if (nameKind(name) == NameKind::kHardLink && namesFile(name, handleOf(header)) &&
-      !(removeFile(path) &&
-        changeTimeOf(handleOf(header), header.openedChangeTime)))
+      !(removeFile(path) && changeTimeOf(handleOf(header), header.openedChangeTime)))
     return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handleOf(header), &info))
