@@ -73,32 +73,39 @@ EOF
 }
 
 # A file that another program creates under the header's name in the instant the header
-# stands aside keeps the name: the run fails, and the header as it was is the backup.
+# stands aside keeps the name: the run fails, and the header as it was is the backup, also
+# when the backup's name cannot be taken for a moment then (a directory stands there).
 name_taken_while_the_header_is_aside() {
   cc -x c -o "$SCRATCH_ROOT/grab" - <<'EOF' || fail "the helper does not compile"
 #include <fcntl.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
-int main(void) {  // creates Version.h the moment Version.h is moved away
+int main(int argc, char** argv) {  // creates Version.h the moment Version.h is moved away
   char events[4096];
   int watch = inotify_init(), file;
+  (void)argv;
   if (inotify_add_watch(watch, ".", IN_MOVED_FROM) < 0 || write(1, "ready\n", 6) != 6) return 1;
   for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
     for (char* at = events; at < events + n; at += sizeof(struct inotify_event) + ((struct inotify_event*)at)->len)
       if (strcmp(((struct inotify_event*)at)->name, "Version.h") == 0)
-        return (file = open("Version.h", O_WRONLY | O_CREAT | O_EXCL, 0644)) < 0 || write(file, "// saved\n", 9) != 9;
+        return (file = open("Version.h", O_WRONLY | O_CREAT | O_EXCL, 0644)) < 0 || write(file, "// saved\n", 9) != 9 ||
+            (argc > 1 && (unlink("Version.bak") || mkdir("Version.bak", 0755) || sleep(2) || rmdir("Version.bak")));
   return 1;
 }
 EOF
-  header Version.h && printf 'previous backup\n' >Version.bak
-  timeout 20 "$SCRATCH_ROOT/grab" >"$SCRATCH_ROOT/ready" &
-  until [ -s "$SCRATCH_ROOT/ready" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
-  run
-  wait $! || fail "the other program did not take the name"
-  expect 1 "Error Tallier Changed during the run: Version.h"
-  expect_content Version.h '// saved\n'
-  expect_content Version.bak '#define BuildCount 41\n'
+  local hold
+  for hold in '' hold; do
+    rm -rf Version.* && header Version.h && printf 'previous backup\n' >Version.bak
+    timeout 20 "$SCRATCH_ROOT/grab" $hold >"$SCRATCH_ROOT/ready" &
+    until [ -s "$SCRATCH_ROOT/ready" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
+    run
+    wait $! || fail "the other program did not take the name ($hold)"
+    expect 1 "Error Tallier Changed during the run: Version.h"
+    expect_content Version.h '// saved\n'
+    expect_content Version.bak '#define BuildCount 41\n'
+  done
 }
 
 # A lock over the whole header that another program holds, exclusive or shared (a build
