@@ -25,9 +25,10 @@
 # PRE_BUILD step would run first only with the Visual Studio generators; a custom target
 # runs on every build with all of them, and its failure (the tool's message) stops the build
 # before <target> compiles. It runs TallierAdvance.cmake, which advances the counter and
-# copies it under a lock beside it (Version.lock for Version.h), and only copies it in the
-# builds that cpack makes; call this before include(CPack). <target> must compile sources of
-# its own here: INTERFACE and imported targets are refused, an ALIAS stands for its target.
+# copies it under a lock beside it (Version.lock for Version.h), copies it without a lock in
+# the builds that do not advance it, and in the builds that cpack makes only where the tree
+# has no copy yet; call this before include(CPack). <target> must compile sources of its own
+# here: INTERFACE, imported and custom targets are refused, an ALIAS stands for its target.
 function(tallier_build_counter target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "HEADER;MACRO;INCREMENT" "CONFIGURATIONS")
   if(arg_UNPARSED_ARGUMENTS)
@@ -46,10 +47,11 @@ function(tallier_build_counter target)
   endif()
   get_target_property(type "${target}" TYPE)
   get_target_property(imported "${target}" IMPORTED)
-  if(imported OR type STREQUAL "INTERFACE_LIBRARY")
+  if(imported OR type MATCHES "^(INTERFACE_LIBRARY|UTILITY)$")
     message(FATAL_ERROR
-      "tallier_build_counter: ${target} is an imported or INTERFACE target, which compiles no "
-      "sources here; name the library or executable whose sources include the counter")
+      "tallier_build_counter: ${target} is an imported, INTERFACE or custom target, which "
+      "compiles no sources here; name the library or executable whose sources include the "
+      "counter")
   endif()
   if(NOT TARGET Tallier::tallier)
     message(FATAL_ERROR
@@ -71,20 +73,31 @@ function(tallier_build_counter target)
     message(FATAL_ERROR "tallier_build_counter: MACRO must not be empty")
   endif()
   # A misspelt configuration would never advance the counter. CMake knows the configurations
-  # of a multi-config generator; a single-configuration build may be of its own type.
+  # of a multi-config generator; a single-configuration build may be of a type of its own,
+  # set for another build tree, so there a name it does not know is only warned about.
+  if(DEFINED arg_CONFIGURATIONS AND ";${arg_CONFIGURATIONS};" MATCHES ";;")
+    message(FATAL_ERROR "tallier_build_counter: CONFIGURATIONS names an empty configuration, "
+      "whose builds would never advance the counter; name the configurations that count")
+  endif()
   get_property(multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
   if(multi_config)
     set(known ${CMAKE_CONFIGURATION_TYPES})
+    set(severity FATAL_ERROR)
   else()
-    set(known Debug Release RelWithDebInfo MinSizeRel ${CMAKE_BUILD_TYPE})
+    set(known Debug Release RelWithDebInfo MinSizeRel)
+    string(TOUPPER "${CMAKE_BUILD_TYPE}" upper)
+    if(CMAKE_BUILD_TYPE AND NOT upper MATCHES "^(DEBUG|RELEASE|RELWITHDEBINFO|MINSIZEREL)$")
+      list(APPEND known "${CMAKE_BUILD_TYPE}")
+    endif()
+    set(severity WARNING)
   endif()
   string(TOUPPER "${known}" known_upper)
+  list(JOIN known ", " known_text)
   foreach(config IN LISTS arg_CONFIGURATIONS)
     string(TOUPPER "${config}" upper)
     if(NOT upper IN_LIST known_upper)
-      list(JOIN known ", " known)
-      message(FATAL_ERROR "tallier_build_counter: CONFIGURATIONS names ${config}, which is no "
-        "configuration of this build; the known ones are ${known}")
+      message(${severity} "tallier_build_counter: CONFIGURATIONS names ${config}, which is no "
+        "configuration of this build; the known ones are ${known_text}.")
     endif()
   endforeach()
   set(counter_dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_counter")
@@ -97,6 +110,13 @@ function(tallier_build_counter target)
     endif()
   endif()
   cmake_path(ABSOLUTE_PATH arg_HEADER BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE)
+  # The build locks <stem>.lock beside the counter while it advances it: that would be the
+  # counter itself.
+  cmake_path(GET arg_HEADER FILENAME header_name)
+  if(header_name MATCHES "\\.[lL][oO][cC][kK]$")
+    message(FATAL_ERROR "tallier_build_counter: the counter ${arg_HEADER} is named like the lock "
+      "file that builds take beside it; give it a name that does not end in .lock")
+  endif()
   # A named counter that is missing is a wrong path or a counter lost, more likely than a new
   # one: started at 0, it would give out again the numbers of builds already made.
   if(NOT EXISTS "${arg_HEADER}")
@@ -126,7 +146,6 @@ function(tallier_build_counter target)
   if(multi_config)
     string(APPEND copy_dir "/$<CONFIG>")
   endif()
-  cmake_path(GET arg_HEADER FILENAME header_name)
   # A generator expression names the tool's file, not its target, so it names the emulator too
   # that CMake gives a tool built here for another system; $<SEMICOLON> keeps the command one
   # argument until the generator splits it.
@@ -166,9 +185,7 @@ function(tallier_build_counter target)
     COMMENT "${comment}"
     VERBATIM COMMAND_EXPAND_LISTS)
   add_dependencies("${target}" "${counter_target}")
-  if(NOT type STREQUAL "UTILITY")
-    target_include_directories("${target}" BEFORE PRIVATE "${copy_dir}")
-  endif()
+  target_include_directories("${target}" BEFORE PRIVATE "${copy_dir}")
   # Visual Studio skips a project it deems up to date without starting MSBuild, and only
   # the counter would make it out of date: the new value would be compiled a build late.
   if(CMAKE_GENERATOR MATCHES "Visual Studio")

@@ -27,7 +27,7 @@ build() {
   case $SYSTEM in
     Meson) run ninja -C "$1" ${2:+"$2"} ;;
     make) run make -C "$1" TALLIER="$PREFIX/bin/tallier" ${2:+"$2"} ;;
-    *) run cmake --build "$1" --config "$CONFIG" ${2:+--target "$2"} ;;
+    *) run ${AS-} cmake --build "$1" --config "$CONFIG" ${2:+--target "$2"} ;;
   esac
 }
 
@@ -72,21 +72,31 @@ if [ "$SYSTEM" != calls ]; then
   check_builds
   # Two trees built at once, each compiles the number it printed; a package, the number its
   # build printed (with Makefiles cpack builds again before it packs).
+  # The tool lingers after it advances, so that without the lock the other tree's run would
+  # come between this one and its copy.
   if [ -d "$SCRATCH/other" ]; then
+    mv "$PREFIX/bin/tallier" "$PREFIX/bin/tallier.real"
+    printf '#!/bin/sh\n"$0.real" "$@" || exit\nsleep 1\n' >"$PREFIX/bin/tallier" && chmod +x "$PREFIX/bin/tallier"
     for round in 1 2 3; do
       (build "$SCRATCH/other"; printed "$OUT" >"$SCRATCH/printed") & build "$BUILD"; wait
       check "round $round of two trees" "$(ran "$BUILD"); $(ran "$SCRATCH/other")" \
         "Build $(printed "$OUT"); Build $(cat "$SCRATCH/printed")"
     done
-    build "$BUILD" package && tar -xzf "$BUILD"/*.tar.gz -O --wildcards '*/bin/example' >"$SCRATCH/pkg"
-    chmod +x "$SCRATCH/pkg" && check "the package target" "$("$SCRATCH/pkg")" "Build $(printed "$OUT")"
+    mv "$PREFIX/bin/tallier.real" "$PREFIX/bin/tallier"
+    packed() { tar -xzf "$BUILD"/*.tar.gz -O --wildcards '*/bin/example' >"$SCRATCH/pkg" && chmod +x "$SCRATCH/pkg" && "$SCRATCH/pkg"; }
+    build "$BUILD" package && number=$(printed "$OUT") && check "the package target" "$(packed)" "Build $number"
+    # The other tree advances the counter, once, before cpack packs this one.
+    build "$SCRATCH/other" && (cd "$BUILD" && run cpack -C "$CONFIG")
+    check "the other tree, then cpack" "$(printed "$OUT"); $(packed)" "$((number + 1)); Build $number"
   fi
-  # A counter that cannot be advanced (one that would still compile) stops the build with
-  # the tool's message and stays as it was.
-  printf '#define BuildCount 2147483647\n' >"$SRC/counter/Version.h"
-  build "$BUILD"
-  [ "$RC" -ne 0 ] && grep -qx 'Error Tallier name:BuildCount number out of range' <<<"$OUT" ||
-    fail "a build that could not advance the counter: status $RC: $OUT"
+  # A counter that cannot be advanced (a directory takes its copy's name, status 1; one that
+  # would still compile, status 2) stops the build with the tool's message and stays as it was.
+  mkdir "$SRC/counter/Version.new"
+  for error in "Can't open: .*Version.new for writing" "name:BuildCount number out of range"; do
+    build "$BUILD"
+    [ "$RC" -ne 0 ] && grep -q "^Error Tallier $error$" <<<"$OUT" || fail "a build that could not advance the counter: status $RC: $OUT"
+    rmdir "$SRC/counter/Version.new" 2>/dev/null; printf '#define BuildCount 2147483647\n' >"$SRC/counter/Version.h"
+  done
   check "counter after a failed build" "$(cat "$SRC/counter/Version.h")" "#define BuildCount 2147483647"
   # Nor does make delete it when the recipe fails after the counter changed.
   if [ "$SYSTEM" = make ]; then
@@ -104,10 +114,18 @@ if [ "$SYSTEM" != calls ]; then
   # as it stands.
   if [[ $SYSTEM == Ninja* ]]; then
     printf '#define BuildCount 41\n' >"$SRC/counter/Version.h" && number=41
-    sed -i 's|HEADER counter/Version.h|& CONFIGURATIONS RelWithDebInfo Release|' "$SRC/CMakeLists.txt"
+    sed -i 's|HEADER counter/Version.h|& CONFIGURATIONS RelWithDebInfo Relase|' "$SRC/CMakeLists.txt"
+    # Ninja Multi-Config knows every configuration: a misspelt one stops the configuration.
+    [ "$SYSTEM" = Ninja ] || { run cmake -S "$SRC" -B "$BUILD" && [ "$RC" -ne 0 ] && grep -q Relase <<<"$OUT" || fail "Relase: $OUT"; }
+    sed -i 's/ Relase/ Release/' "$SRC/CMakeLists.txt"
+    # Debug builds, which only copy the counter, need not write counter/: here they may not (as
+    # root, they run as user 1234, the build tree theirs meanwhile).
+    rm -f "$SRC/counter/Version.lock" && chmod a-w "$SRC/counter" && chmod o+x "$SCRATCH"
     for CONFIG in Debug Debug Debug Release Release Release; do
       [ "$CONFIG" = Debug ] && printed="" || printed=$((++number))
       run cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=$CONFIG
+      AS="" && [ "$CONFIG" = Release ] && chmod u+w "$SRC/counter"
+      [ "$CONFIG" = Debug ] && [ "$(id -u)" -eq 0 ] && chown -R 1234 "$BUILD" && AS="setpriv --reuid=1234 --regid=1234 --clear-groups"
       build "$BUILD"
       check "$CONFIG build printed, then ran" "$(printed "$OUT"); $(
         "$BUILD/$([ "$SYSTEM" = Ninja ] || echo "$CONFIG/")example")" "$printed; Build $number"
@@ -136,11 +154,12 @@ while IFS='|' read -r call expected; do
   printf '#define BuildCount 41\n' >"$project/Version.h"
   # A project for another architecture than the tool's (pointers of the other size) still
   # finds the package: it runs the tool and links nothing of it.
-  printf 'cmake_minimum_required(VERSION 3.20)\nproject(call NONE)\nset(CMAKE_SIZEOF_VOID_P %s)\nfind_package(Tallier REQUIRED)\nadd_custom_target(app ALL)\n%s\n' \
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(call C)\nset(CMAKE_SIZEOF_VOID_P %s)\nfind_package(Tallier REQUIRED)\nfile(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }")\nadd_executable(app ${CMAKE_BINARY_DIR}/m.c)\n%s\n' \
     $((12 - $(getconf LONG_BIT) / 8)) "${call//;/$'\n'}" >"$project/CMakeLists.txt"
   run cmake -S "$project" -B "$project/build" -DCMAKE_PREFIX_PATH="$PREFIX"
   if [ "${expected%% *}" != ok ]; then
-    [ "$RC" -ne 0 ] && grep -qF "$expected" <<<"$(tr -s ' \n' '  ' <<<"$OUT")" || fail "$call: $OUT"
+    # A row that "warns" configures; every other row is refused.
+    [ $((RC != 0)) = "$([[ $expected == warns* ]] && echo 0 || echo 1)" ] && grep -qF "${expected#warns }" <<<"$(tr -s ' \n' '  ' <<<"$OUT")" || fail "$call: $OUT"
     continue
   fi
   read -r _ file line <<<"$expected"
@@ -151,18 +170,22 @@ while IFS='|' read -r call expected; do
 done <<'EOF'
 tallier_build_counter(app)|ok build/app_counter/Version.h #define BuildCount 2
 set(CMAKE_BUILD_TYPE Profile);tallier_build_counter(app HEADER sub/Counter.h MACRO Patch INCREMENT -2 CONFIGURATIONS profile)|ok sub/Counter.h #define Patch 3
-tallier_build_counter(app HEADER sub/Counter.h CONFIGURATIONS Release Relase)|names Relase, which is no configuration of this build; the known ones are Debug, Release, RelWithDebInfo, MinSizeRel
-add_library(info INTERFACE);tallier_build_counter(info HEADER sub/Counter.h)|info is an imported or INTERFACE target
-add_executable(tool IMPORTED);tallier_build_counter(tool)|tool is an imported or INTERFACE target
+set(CMAKE_BUILD_TYPE debug);tallier_build_counter(app HEADER sub/Counter.h CONFIGURATIONS Release Relase)|warns names Relase, which is no configuration of this build; the known ones are Debug, Release, RelWithDebInfo, MinSizeRel.
+tallier_build_counter(app HEADER sub/Counter.h CONFIGURATIONS "${UNSET}")|CONFIGURATIONS names an empty configuration
+add_library(info INTERFACE);tallier_build_counter(info HEADER sub/Counter.h)|info is an imported, INTERFACE or custom target
+add_executable(tool IMPORTED);tallier_build_counter(tool)|tool is an imported, INTERFACE or custom target
+add_custom_target(other);tallier_build_counter(other)|other is an imported, INTERFACE or custom target
+file(WRITE ${CMAKE_CURRENT_SOURCE_DIR}/sub/V.lock "");tallier_build_counter(app HEADER sub/V.lock)|named like the lock file
 include(CPack);tallier_build_counter(app)|include(CPack) comes before it
 tallier_build_counter(app HEADER sub/Counter.h INCREMENT 7x)|INCREMENT must be an integer
 tallier_build_counter(app HEADER sub/Missing.h MACRO Patch)|Missing.h does not exist; create it holding the line #define Patch 0
-tallier_build_counter(app HEADER sub/Counter.h);add_custom_target(other);tallier_build_counter(other HEADER ${CMAKE_CURRENT_SOURCE_DIR}/sub/../sub/Counter.h)|already advanced for app
+tallier_build_counter(app HEADER sub/Counter.h);add_executable(other ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(other HEADER ${CMAKE_CURRENT_SOURCE_DIR}/sub/../sub/Counter.h)|already advanced for app
 tallier_build_counter(app);set_property(TARGET app PROPERTY SOURCES main.cpp)|Version.h sits beside
 file(WRITE ${CMAKE_CURRENT_SOURCE_DIR}/sub/info.h "");tallier_build_counter(app HEADER sub/Counter.h)|holds info.h beside the counter
-enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);tallier_build_counter(exe HEADER sub/Counter.h);include_directories(BEFORE sub)|comes before the copy
-enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/m.c "int main(void) { return 0; }");add_executable(exe ${CMAKE_BINARY_DIR}/m.c);target_precompile_headers(exe PRIVATE <stdio.h> sub/Counter.h);tallier_build_counter(exe HEADER sub/Counter.h)|the precompiled headers of exe name the counter Counter.h
-enable_language(C);file(WRITE ${CMAKE_BINARY_DIR}/o.c "#include \"Counter.h\"\n#if Patch < 8\n#error stale\n#endif\n");add_library(obj OBJECT ${CMAKE_BINARY_DIR}/o.c);add_library(x::obj ALIAS obj);tallier_build_counter(x::obj HEADER sub/Counter.h MACRO Patch);target_include_directories(obj PRIVATE sub)|ok sub/Counter.h #define Patch 9
+tallier_build_counter(app HEADER sub/Counter.h);include_directories(BEFORE sub)|comes before the copy
+target_precompile_headers(app PRIVATE <stdio.h> sub/Counter.h);tallier_build_counter(app HEADER sub/Counter.h)|the precompiled headers of app name the counter Counter.h
+tallier_build_counter(app);target_precompile_headers(app PRIVATE ${CMAKE_BINARY_DIR}/app_counter/include/Version.h)|the precompiled headers of app name
+file(WRITE ${CMAKE_BINARY_DIR}/o.c "#include \"Counter.h\"\n#if Patch < 8\n#error stale\n#endif\n");add_library(obj OBJECT ${CMAKE_BINARY_DIR}/o.c);add_library(x::obj ALIAS obj);tallier_build_counter(x::obj HEADER sub/Counter.h MACRO Patch);target_include_directories(obj PRIVATE sub)|ok sub/Counter.h #define Patch 9
 EOF
 
 finish calls
