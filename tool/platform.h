@@ -80,6 +80,7 @@ bool createCopy(const std::string& path, File& header, File& copy);
 enum class Ownership {
   kKept,          ///< the copy is the owner's, or they keep the access the header gave them
   kOwnerLeftOut,  ///< the copy cannot be theirs, and they would lose access to it
+  kGroupLeftOut,  ///< the copy cannot have the header's group, and access would change
   kFailed         ///< the system refused for another reason
 };
 
@@ -89,7 +90,10 @@ enum class Ownership {
 /// keeps what the header let them do: where the file system keeps ACLs, finishCopy gives them
 /// an entry of their own; without ACLs the copy's group bits, and other bits unless it keeps
 /// the header's group (an owner is taken to be in their file's group), must grant all their
-/// owner bits did, or the result is kOwnerLeftOut.
+/// owner bits did, or the result is kOwnerLeftOut. The same for the header's group, when the
+/// copy cannot have it: finishCopy gives it an entry of its own and the copy's group no more
+/// than the header gave that group; without ACLs the header's group bits must equal its other
+/// bits, or the result is kGroupLeftOut.
 Ownership copyOwnership(const File& header, const File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.

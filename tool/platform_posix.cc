@@ -81,6 +81,10 @@ mode_t ownerBits(const struct stat& st) {
   return st.st_mode >> 6 & 7;
 }
 
+mode_t groupBits(const struct stat& st) {
+  return st.st_mode >> 3 & 7;
+}
+
 // A process that may not give files away made `copy` its own: the header's owner would be
 // one of the others on it, and lose what only the owner had. Root loses nothing.
 bool ownerLeftOut(const struct stat& header, const struct stat& copy) {
@@ -297,15 +301,20 @@ bool parseAcl(const std::vector<char>& acl, std::vector<AclEntry>& entries) {
   return true;
 }
 
-// The header's ACL (`entries`, or what its mode bits stand for when it has none) with an entry
-// for its owner, who does not own the copy, holding their owner bits. The mask widens to let
-// that entry through; the other entries under it keep only what the header's mask let them
-// have, so that no one else gains anything.
-std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat& header) {
+// The header's ACL (`entries`, or what its mode bits stand for when it has none) for a copy
+// that the header's owner or group does not own. Its owner gets an entry holding their owner
+// bits. Its group gets one holding its group bits, and the copy's own group keeps what the
+// header gave it: its entry there, or else the other bits. The mask widens to let those
+// through; the other entries under it keep only what the header's mask let them have, so that
+// no one else gains anything.
+std::vector<char> aclForCopy(std::vector<AclEntry> entries, const struct stat& header,
+                             const struct stat& copy) {
   if (entries.empty())
     entries = {{kAclUserObj, static_cast<uint16_t>(ownerBits(header)), kAclNoId},
-               {kAclGroupObj, static_cast<uint16_t>(header.st_mode >> 3 & 7), kAclNoId},
+               {kAclGroupObj, static_cast<uint16_t>(groupBits(header)), kAclNoId},
                {kAclOther, static_cast<uint16_t>(header.st_mode & 7), kAclNoId}};
+  const bool ownerOut = ownerLeftOut(header, copy);
+  const bool groupOut = copy.st_gid != header.st_gid;
   uint16_t mask = 0;
   for (const AclEntry& entry : entries)
     if (entry.tag == kAclGroupObj)
@@ -313,18 +322,38 @@ std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat&
   for (const AclEntry& entry : entries)
     if (entry.tag == kAclMask)
       mask = entry.perm;
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [&](const AclEntry& entry) {
-                                 return entry.tag == kAclMask ||
-                                        (entry.tag == kAclUser && entry.id == header.st_uid);
-                               }),
-                entries.end());
-  for (AclEntry& entry : entries)
+  uint16_t copyGroup = static_cast<uint16_t>(header.st_mode & 7);
+  for (const AclEntry& entry : entries)
+    if (entry.tag == kAclGroup && entry.id == copy.st_gid)
+      copyGroup = entry.perm & mask;
+  entries.erase(
+      std::remove_if(entries.begin(), entries.end(),
+                     [&](const AclEntry& entry) {
+                       return entry.tag == kAclMask ||
+                              (ownerOut && entry.tag == kAclUser && entry.id == header.st_uid) ||
+                              (groupOut && entry.tag == kAclGroup &&
+                               (entry.id == header.st_gid || entry.id == copy.st_gid));
+                     }),
+      entries.end());
+  uint16_t headerGroup = 0;
+  for (AclEntry& entry : entries) {
     if (entry.tag == kAclUser || entry.tag == kAclGroupObj || entry.tag == kAclGroup)
       entry.perm &= mask;
+    if (groupOut && entry.tag == kAclGroupObj) {
+      headerGroup = entry.perm;
+      entry.perm = copyGroup;
+    }
+  }
+  if (groupOut) {
+    entries.push_back({kAclGroup, headerGroup, static_cast<uint32_t>(header.st_gid)});
+    mask |= copyGroup;
+  }
   const uint16_t owner = static_cast<uint16_t>(ownerBits(header));
-  entries.push_back({kAclUser, owner, static_cast<uint32_t>(header.st_uid)});
-  entries.push_back({kAclMask, static_cast<uint16_t>(mask | owner), kAclNoId});
+  if (ownerOut) {
+    entries.push_back({kAclUser, owner, static_cast<uint32_t>(header.st_uid)});
+    mask |= owner;
+  }
+  entries.push_back({kAclMask, mask, kAclNoId});
   std::sort(entries.begin(), entries.end(), [](const AclEntry& a, const AclEntry& b) {
     return a.tag != b.tag ? a.tag < b.tag : a.id < b.id;
   });
@@ -345,9 +374,9 @@ std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat&
 // The access ACL says who may read the header beyond its permission bits; without it the
 // copy's group bits would be the ACL's mask, which may grant the group what it never had.
 // A copy that inherited an ACL from its directory loses it when the header has none. Copied
-// as the system stores it, so that no library needs to be linked in, with an entry for the
-// header's owner when the copy is not theirs. After the mode bits, whose group bits would
-// otherwise set the mask: the ACL sets them.
+// as the system stores it, so that no library needs to be linked in, with entries for the
+// header's owner and group when the copy is not theirs. After the mode bits, whose group bits
+// would otherwise set the mask: the ACL sets them.
 bool copyAccessAcl(int from, int to) {
   struct stat header, copy;
   if (fstat(from, &header) != 0 || fstat(to, &copy) != 0)
@@ -365,11 +394,11 @@ bool copyAccessAcl(int from, int to) {
       return false;
     acl.resize(static_cast<size_t>(size));
   }
-  if (ownerLeftOut(header, copy)) {
+  if (ownerLeftOut(header, copy) || copy.st_gid != header.st_gid) {
     std::vector<AclEntry> entries;
     if (!acl.empty() && !parseAcl(acl, entries))
       return false;
-    acl = aclWithOwner(entries, header);
+    acl = aclForCopy(entries, header, copy);
   }
   if (acl.empty())
     return fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA;
@@ -640,16 +669,19 @@ Ownership copyOwnership(const File& header, const File& copy) {
   struct stat st, made;
   if (fstat(fd(header), &st) != 0 || !copyOwner(fd(copy), st) || fstat(fd(copy), &made) != 0)
     return Ownership::kFailed;
-  // Where the file system keeps ACLs, copyAccessAcl names the owner.
-  if (!ownerLeftOut(st, made) || fgetxattr(fd(header), kAccessAcl, nullptr, 0) >= 0 ||
+  // Where the file system keeps ACLs, copyAccessAcl names the owner and the group.
+  const bool inGroup = made.st_gid == st.st_gid;
+  if ((!ownerLeftOut(st, made) && inGroup) || fgetxattr(fd(header), kAccessAcl, nullptr, 0) >= 0 ||
       errno != ENOTSUP)
     return Ownership::kKept;
   // Without, the owner gets the group bits if in the copy's group, the other bits if not.
   const mode_t owner = ownerBits(st);
-  const bool inGroup = made.st_gid == st.st_gid;
-  return (owner & ~(st.st_mode >> 3)) == 0 && (inGroup || (owner & ~st.st_mode) == 0)
-             ? Ownership::kKept
-             : Ownership::kOwnerLeftOut;
+  if (ownerLeftOut(st, made) &&
+      ((owner & ~groupBits(st)) != 0 || (!inGroup && (owner & ~st.st_mode) != 0)))
+    return Ownership::kOwnerLeftOut;
+  // The header's group would get the other bits, and the copy's group the group bits: only
+  // when they are alike does no one's access change.
+  return inGroup || groupBits(st) == (st.st_mode & 7) ? Ownership::kKept : Ownership::kGroupLeftOut;
 }
 
 bool finishCopy(File& copy, const File& original) {

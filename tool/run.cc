@@ -191,6 +191,12 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
                 " for its owner, who would lose access to it\n";
       return kFileError;
     }
+    if (ownership == Ownership::kGroupLeftOut) {
+      removeFile(copyPath);
+      report += "Error Tallier Can't keep: " + settings.headerPath +
+                " for its group, whose access would change\n";
+      return kFileError;
+    }
     report += "Error Tallier Can't open: " + copyPath + " for writing\n";
     return kFileError;
   }

@@ -170,8 +170,10 @@ EOF
 
 # A run by someone who may not give the header away leaves its owner what the header let them
 # do: an entry of their own in the ACL, whose wider mask widens no other entry; without ACLs
-# (the calls refused), a header whose group bits grant it and whose group the run keeps.
-# Else the run refuses, before anything changes. Run by a member of its group 5678, or not.
+# (the calls refused), a header whose group bits grant it and whose group the run keeps. So does
+# a group the run cannot keep, and the run's own group gains nothing; without ACLs the group and
+# other bits must be alike. Else the run refuses, before anything changes. Run by a member of
+# its group 5678, or not.
 # mode | ACL | strace options | groups | status | message | header after | ACL after
 owner_keeps_access() {
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root: owner keeps access"; return; }
@@ -188,6 +190,10 @@ owner_keeps_access() {
 600|u:1234:rw|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:1234:rw- user:4321:rw- group::--- mask::rw- other::---:Version.bak Version.h
 640|u:1234:rw,m::r|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:1234:r-- user:4321:rw- group::r-- mask::rw- other::---:Version.bak Version.h
 664|g::rw|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:4321:rw- group::rw- mask::rw- other::r--:Version.bak Version.h
+660|u:1234:rw|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::rw- user:1234:rw- user:4321:rw- group::--- group:5678:rw- mask::rw- other::---:Version.bak Version.h
+666|g:1234:r|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::rw- user:4321:rw- group::r-- group:5678:rw- mask::rw- other::rw-:Version.bak Version.h
+666|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|0|Upcount: BuildCount = 42|new user::rw- group::rw- other::rw-:Version.bak Version.h
+464|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|1|Error Tallier Can't keep: Version.h for its group, whose access would change|old user::r-- group::rw- other::r--:Version.h
 664|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|5678|0|Upcount: BuildCount = 42|new user::rw- group::rw- other::r--:Version.bak Version.h
 664|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|1|Error Tallier Can't keep: Version.h for its owner, who would lose access to it|old user::rw- group::rw- other::r--:Version.h
 644|g::r|-e inject=fgetxattr:error=EOPNOTSUPP|5678|1|Error Tallier Can't keep: Version.h for its owner, who would lose access to it|old user::rw- group::r-- other::r--:Version.h
