@@ -517,6 +517,19 @@ bool syncDirectory(const Directory& directory, const Name& file) {
   return fsync(directory.fd) == 0 || errno == EINVAL;
 }
 
+// A program that wrote to the header through a shared mapping may write there again without
+// the change time moving, until the dirty pages are written back: that makes them read-only
+// again, so that its next write moves the change time. Cheap when nothing is dirty.
+bool writtenBack(int d) {
+#ifdef __linux__
+  constexpr unsigned kWriteBack =
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+  return sync_file_range(d, 0, 0, kWriteBack) == 0 || fdatasync(d) == 0;
+#else
+  return fdatasync(d) == 0;
+#endif
+}
+
 }  // namespace
 
 std::vector<std::string> programArguments(int argc, char** argv) {
@@ -716,7 +729,7 @@ bool linkOld(File& header, const std::string& to, const std::string& old) {
   struct stat st;
   if (!linkBackup(to, old))
     return false;
-  if (fstat(fd(header), &st) != 0) {
+  if (!writtenBack(fd(header)) || fstat(fd(header), &st) != 0) {
     removeFile(old);
     return false;
   }

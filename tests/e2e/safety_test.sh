@@ -205,7 +205,8 @@ EOF
 # (moved: the run is stopped while that happens), nor one passed on from header to header
 # for longer than the patience (relay: each holder locks the next before it takes the name);
 # an edit made while the run reads the header (its write time set back or not) or just before
-# (early: while the run links or reads it), or permissions narrowed then, are not undone, and nothing
+# (early: while the run links or reads it; through a mapping dirtied before the run), or
+# permissions narrowed then, are not undone, and nothing
 # is replaced, but a reader changes nothing; a closed output pipe, a file-size or memory limit
 # are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
@@ -223,7 +224,10 @@ others_and_limits() {
 f = os.open(sys.argv[1], os.O_RDWR); fcntl.lockf(f, fcntl.LOCK_$2, 1, 1 << 62); open(\"held\", \"w\")
 time.sleep(.5); exec(sys.argv[2])" "$1" "$3" & until [ -e held ]; do sleep .01; done
       "${@:4}"; local s=$?; wait $!; return $s; }
-    early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null $2:delay_enter=1000000 "${@:3}" & sleep .5; eval "$1"; wait $!; }; '
+    early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null $2:delay_enter=1000000 "${@:3}" & sleep .5; eval "$1"; wait $!; }
+    mapped() { python3 -c "import mmap, os, time
+m = mmap.mmap(os.open(\"Version.h\", os.O_RDWR), 0); m[0] = m[0]; open(\"held\", \"w\"); time.sleep(.7); m[3] = 88" &
+      local p=$!; until [ -e held ]; do sleep .01; done; "$@"; local s=$?; wait $p; return $s; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
     make_header
@@ -241,6 +245,7 @@ edit 'cat Version.h >/dev/null' "$@"|0|Upcount: BuildCount = 42|new|old
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 early 'cp Version.h x && echo // >>x && mv x Version.h' -e\ inject=linkat "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 early 'dd of=Version.h conv=notrunc status=none <<<"// A"' "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+mapped early : "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 wine Version.h SH 'os.pwrite(f, os.pread(f, 1 << 20, 0).replace(b"Count 41", b"Count 50"), 0)' "$@"|0|Upcount: BuildCount = 51|torn|torn
 wine Version.new EX 'os.rename("Version.new", "Version.h")' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 closed "$@"|1||new|old
