@@ -53,10 +53,11 @@ std::string headerName(const std::string& path, const File& header);
 
 /// How opening the header ended.
 enum class Opened {
-  kLocked,      ///< open, and the run's lock on it taken
-  kMissing,     ///< it cannot be opened (absent, no permission)
-  kNotRegular,  ///< it is a directory, a device, a FIFO: nothing a run may read as a header
-  kLockHeld     ///< another program holds its lock and does not let go
+  kLocked,         ///< open, and the run's lock on it taken
+  kMissing,        ///< it cannot be opened (absent, no permission)
+  kNotRegular,     ///< it is a directory, a device, a FIFO: nothing a run may read as a header
+  kLockHeld,       ///< another program holds its lock and does not let go
+  kNotReplaceable  ///< the run could not rename its copy over it (POSIX: a sticky directory)
 };
 
 /// How long a run waits for a lock that is not let go while the file under its name stays the

@@ -1,7 +1,9 @@
 #include <endian.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -500,6 +502,25 @@ bool unchangedSinceOpened(const File& header, const Name& name) {
          st.st_size == header.openedSize && stillNamed(fd(header), name);
 }
 
+// Whether the process may rename any user's file (CAP_FOWNER, which root has).
+bool actsForAnyOwner() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  return syscall(SYS_capget, &header, data) == 0 &&
+         (data[CAP_FOWNER / 32].effective >> (CAP_FOWNER % 32) & 1) != 0;
+}
+
+// In a directory where only a file's owner may rename it or rename over it (the sticky bit,
+// as /tmp), a run that owns neither the header nor the directory would fail at the last
+// rename, and leave the header's scratch link, which it could not remove, behind. Where the
+// directory cannot be looked at, the renames tell.
+bool mayRenameOver(const Name& name, const struct stat& header) {
+  struct stat dir;
+  const uid_t me = geteuid();
+  return fstat(name.directory->fd, &dir) != 0 || (dir.st_mode & S_ISVTX) == 0 ||
+         header.st_uid == me || dir.st_uid == me || actsForAnyOwner();
+}
+
 // `file` names a file on the directory's file system.
 bool syncDirectory(const Directory& directory, const Name& file) {
   if (!directory.readable) {
@@ -604,6 +625,10 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     const Lock lock = waitForLock(d, name);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
+      if (!mayRenameOver(name, st)) {
+        close(d);
+        return Opened::kNotReplaceable;
+      }
       header.handle = d;
       header.openedChangeTime = changeTimeOf(st);
       header.openedSize = st.st_size;

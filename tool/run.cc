@@ -281,6 +281,10 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
       report +=
           "Error Tallier Can't lock: " + settings.headerPath + ", another program holds its lock\n";
       return kFileError;
+    case Opened::kNotReplaceable:
+      report += "Error Tallier Can't rename: " + companionName(headerPath, "new") + " to " +
+                settings.headerPath + "\n";
+      return kFileError;
     case Opened::kLocked:
       break;
   }

@@ -104,6 +104,10 @@ another_users_copy_is_left_alone() {
   chmod 600 Version.new && chmod 777 . && run_unprivileged --clear-groups
   expect 1 "Error Tallier Can't open: Version.new for writing"
   check "their copy" "$(cat Version.new)" theirs
+  # Where only a file's owner may rename it (mode 1777), another's header cannot be replaced.
+  rm Version.new && chown 4321 Version.h && chmod 1777 . && run_unprivileged --clear-groups
+  expect 1 "Error Tallier Can't rename: Version.new to Version.h"
+  check "files in a sticky directory" "$(ls -A)" Version.h
 }
 
 # Killed on entry to each step of the replacement: the header is whole, the one expected
