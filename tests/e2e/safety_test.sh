@@ -195,6 +195,7 @@ owner_keeps_access() {
 640|u:1234:rw,m::r|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:1234:r-- user:4321:rw- group::r-- mask::rw- other::---:Version.bak Version.h
 664|g::rw|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:4321:rw- group::rw- mask::rw- other::r--:Version.bak Version.h
 660|u:1234:rw|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::rw- user:1234:rw- user:4321:rw- group::--- group:5678:rw- mask::rw- other::---:Version.bak Version.h
+064|g::rw|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::--- group::r-- group:5678:rw- mask::rw- other::r--:Version.bak Version.h
 666|g:1234:r|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::rw- user:4321:rw- group::r-- group:5678:rw- mask::rw- other::rw-:Version.bak Version.h
 666|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|0|Upcount: BuildCount = 42|new user::rw- group::rw- other::rw-:Version.bak Version.h
 464|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|1|Error Tallier Can't keep: Version.h for its group, whose access would change|old user::r-- group::rw- other::r--:Version.h
