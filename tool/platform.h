@@ -53,10 +53,11 @@ std::string headerName(const std::string& path, const File& header);
 
 /// How opening the header ended.
 enum class Opened {
-  kLocked,      ///< open, and the run's lock on it taken
-  kMissing,     ///< it cannot be opened (absent, no permission)
-  kNotRegular,  ///< it is a directory, a device, a FIFO: nothing a run may read as a header
-  kLockHeld     ///< another program holds its lock and does not let go
+  kLocked,         ///< open, and the run's lock on it taken
+  kMissing,        ///< it cannot be opened (absent, no permission)
+  kNotRegular,     ///< it is a directory, a device, a FIFO: nothing a run may read as a header
+  kLockHeld,       ///< another program holds its lock and does not let go
+  kNotReplaceable  ///< the run could not rename its copy over it (POSIX: a sticky directory)
 };
 
 /// How long a run waits for a lock that is not let go while the file under its name stays the
@@ -80,6 +81,7 @@ bool createCopy(const std::string& path, File& header, File& copy);
 enum class Ownership {
   kKept,          ///< the copy is the owner's, or they keep the access the header gave them
   kOwnerLeftOut,  ///< the copy cannot be theirs, and they would lose access to it
+  kGroupLeftOut,  ///< the copy cannot have the header's group, and access would change
   kFailed         ///< the system refused for another reason
 };
 
@@ -89,7 +91,10 @@ enum class Ownership {
 /// keeps what the header let them do: where the file system keeps ACLs, finishCopy gives them
 /// an entry of their own; without ACLs the copy's group bits, and other bits unless it keeps
 /// the header's group (an owner is taken to be in their file's group), must grant all their
-/// owner bits did, or the result is kOwnerLeftOut.
+/// owner bits did, or the result is kOwnerLeftOut. The same for the header's group, when the
+/// copy cannot have it: finishCopy gives it an entry of its own and the copy's group no more
+/// than the header gave that group; without ACLs the header's group bits must equal its other
+/// bits, or the result is kGroupLeftOut.
 Ownership copyOwnership(const File& header, const File& copy);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.

@@ -1,7 +1,9 @@
 #include <endian.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -79,6 +81,10 @@ int64_t changeTimeOf(const struct stat& st) {
 
 mode_t ownerBits(const struct stat& st) {
   return st.st_mode >> 6 & 7;
+}
+
+mode_t groupBits(const struct stat& st) {
+  return st.st_mode >> 3 & 7;
 }
 
 // A process that may not give files away made `copy` its own: the header's owner would be
@@ -297,15 +303,20 @@ bool parseAcl(const std::vector<char>& acl, std::vector<AclEntry>& entries) {
   return true;
 }
 
-// The header's ACL (`entries`, or what its mode bits stand for when it has none) with an entry
-// for its owner, who does not own the copy, holding their owner bits. The mask widens to let
-// that entry through; the other entries under it keep only what the header's mask let them
-// have, so that no one else gains anything.
-std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat& header) {
+// The header's ACL (`entries`, or what its mode bits stand for when it has none) for a copy
+// that the header's owner or group does not own. Its owner gets an entry holding their owner
+// bits. Its group gets one holding its group bits, and the copy's own group keeps what the
+// header gave it: its entry there, or else the other bits. The mask widens to let those
+// through; the other entries under it keep only what the header's mask let them have, so that
+// no one else gains anything.
+std::vector<char> aclForCopy(std::vector<AclEntry> entries, const struct stat& header,
+                             const struct stat& copy) {
   if (entries.empty())
     entries = {{kAclUserObj, static_cast<uint16_t>(ownerBits(header)), kAclNoId},
-               {kAclGroupObj, static_cast<uint16_t>(header.st_mode >> 3 & 7), kAclNoId},
+               {kAclGroupObj, static_cast<uint16_t>(groupBits(header)), kAclNoId},
                {kAclOther, static_cast<uint16_t>(header.st_mode & 7), kAclNoId}};
+  const bool ownerOut = ownerLeftOut(header, copy);
+  const bool groupOut = copy.st_gid != header.st_gid;
   uint16_t mask = 0;
   for (const AclEntry& entry : entries)
     if (entry.tag == kAclGroupObj)
@@ -313,18 +324,38 @@ std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat&
   for (const AclEntry& entry : entries)
     if (entry.tag == kAclMask)
       mask = entry.perm;
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [&](const AclEntry& entry) {
-                                 return entry.tag == kAclMask ||
-                                        (entry.tag == kAclUser && entry.id == header.st_uid);
-                               }),
-                entries.end());
-  for (AclEntry& entry : entries)
+  uint16_t copyGroup = static_cast<uint16_t>(header.st_mode & 7);
+  for (const AclEntry& entry : entries)
+    if (entry.tag == kAclGroup && entry.id == copy.st_gid)
+      copyGroup = entry.perm & mask;
+  entries.erase(
+      std::remove_if(entries.begin(), entries.end(),
+                     [&](const AclEntry& entry) {
+                       return entry.tag == kAclMask ||
+                              (ownerOut && entry.tag == kAclUser && entry.id == header.st_uid) ||
+                              (groupOut && entry.tag == kAclGroup &&
+                               (entry.id == header.st_gid || entry.id == copy.st_gid));
+                     }),
+      entries.end());
+  uint16_t headerGroup = 0;
+  for (AclEntry& entry : entries) {
     if (entry.tag == kAclUser || entry.tag == kAclGroupObj || entry.tag == kAclGroup)
       entry.perm &= mask;
+    if (groupOut && entry.tag == kAclGroupObj) {
+      headerGroup = entry.perm;
+      entry.perm = copyGroup;
+    }
+  }
+  if (groupOut) {
+    entries.push_back({kAclGroup, headerGroup, static_cast<uint32_t>(header.st_gid)});
+    mask |= copyGroup;
+  }
   const uint16_t owner = static_cast<uint16_t>(ownerBits(header));
-  entries.push_back({kAclUser, owner, static_cast<uint32_t>(header.st_uid)});
-  entries.push_back({kAclMask, static_cast<uint16_t>(mask | owner), kAclNoId});
+  if (ownerOut) {
+    entries.push_back({kAclUser, owner, static_cast<uint32_t>(header.st_uid)});
+    mask |= owner;
+  }
+  entries.push_back({kAclMask, mask, kAclNoId});
   std::sort(entries.begin(), entries.end(), [](const AclEntry& a, const AclEntry& b) {
     return a.tag != b.tag ? a.tag < b.tag : a.id < b.id;
   });
@@ -345,9 +376,9 @@ std::vector<char> aclWithOwner(std::vector<AclEntry> entries, const struct stat&
 // The access ACL says who may read the header beyond its permission bits; without it the
 // copy's group bits would be the ACL's mask, which may grant the group what it never had.
 // A copy that inherited an ACL from its directory loses it when the header has none. Copied
-// as the system stores it, so that no library needs to be linked in, with an entry for the
-// header's owner when the copy is not theirs. After the mode bits, whose group bits would
-// otherwise set the mask: the ACL sets them.
+// as the system stores it, so that no library needs to be linked in, with entries for the
+// header's owner and group when the copy is not theirs. After the mode bits, whose group bits
+// would otherwise set the mask: the ACL sets them.
 bool copyAccessAcl(int from, int to) {
   struct stat header, copy;
   if (fstat(from, &header) != 0 || fstat(to, &copy) != 0)
@@ -365,11 +396,11 @@ bool copyAccessAcl(int from, int to) {
       return false;
     acl.resize(static_cast<size_t>(size));
   }
-  if (ownerLeftOut(header, copy)) {
+  if (ownerLeftOut(header, copy) || copy.st_gid != header.st_gid) {
     std::vector<AclEntry> entries;
     if (!acl.empty() && !parseAcl(acl, entries))
       return false;
-    acl = aclWithOwner(entries, header);
+    acl = aclForCopy(entries, header, copy);
   }
   if (acl.empty())
     return fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA;
@@ -471,6 +502,25 @@ bool unchangedSinceOpened(const File& header, const Name& name) {
          st.st_size == header.openedSize && stillNamed(fd(header), name);
 }
 
+// Whether the process may rename any user's file (CAP_FOWNER, which root has).
+bool actsForAnyOwner() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  return syscall(SYS_capget, &header, data) == 0 &&
+         (data[CAP_FOWNER / 32].effective >> (CAP_FOWNER % 32) & 1) != 0;
+}
+
+// In a directory where only a file's owner may rename it or rename over it (the sticky bit,
+// as /tmp), a run that owns neither the header nor the directory would fail at the last
+// rename, and leave the header's scratch link, which it could not remove, behind. Where the
+// directory cannot be looked at, the renames tell.
+bool mayRenameOver(const Name& name, const struct stat& header) {
+  struct stat dir;
+  const uid_t me = geteuid();
+  return fstat(name.directory->fd, &dir) != 0 || (dir.st_mode & S_ISVTX) == 0 ||
+         header.st_uid == me || dir.st_uid == me || actsForAnyOwner();
+}
+
 // `file` names a file on the directory's file system.
 bool syncDirectory(const Directory& directory, const Name& file) {
   if (!directory.readable) {
@@ -486,6 +536,19 @@ bool syncDirectory(const Directory& directory, const Name& file) {
   // Some file systems cannot sync a directory and say so with EINVAL; their renames are
   // as durable as they get.
   return fsync(directory.fd) == 0 || errno == EINVAL;
+}
+
+// A program that wrote to the header through a shared mapping may write there again without
+// the change time moving, until the dirty pages are written back: that makes them read-only
+// again, so that its next write moves the change time. Cheap when nothing is dirty.
+bool writtenBack(int d) {
+#ifdef __linux__
+  constexpr unsigned kWriteBack =
+      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+  return sync_file_range(d, 0, 0, kWriteBack) == 0 || fdatasync(d) == 0;
+#else
+  return fdatasync(d) == 0;
+#endif
 }
 
 }  // namespace
@@ -562,6 +625,10 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     const Lock lock = waitForLock(d, name);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
+      if (!mayRenameOver(name, st)) {
+        close(d);
+        return Opened::kNotReplaceable;
+      }
       header.handle = d;
       header.openedChangeTime = changeTimeOf(st);
       header.openedSize = st.st_size;
@@ -640,16 +707,19 @@ Ownership copyOwnership(const File& header, const File& copy) {
   struct stat st, made;
   if (fstat(fd(header), &st) != 0 || !copyOwner(fd(copy), st) || fstat(fd(copy), &made) != 0)
     return Ownership::kFailed;
-  // Where the file system keeps ACLs, copyAccessAcl names the owner.
-  if (!ownerLeftOut(st, made) || fgetxattr(fd(header), kAccessAcl, nullptr, 0) >= 0 ||
+  // Where the file system keeps ACLs, copyAccessAcl names the owner and the group.
+  const bool inGroup = made.st_gid == st.st_gid;
+  if ((!ownerLeftOut(st, made) && inGroup) || fgetxattr(fd(header), kAccessAcl, nullptr, 0) >= 0 ||
       errno != ENOTSUP)
     return Ownership::kKept;
   // Without, the owner gets the group bits if in the copy's group, the other bits if not.
   const mode_t owner = ownerBits(st);
-  const bool inGroup = made.st_gid == st.st_gid;
-  return (owner & ~(st.st_mode >> 3)) == 0 && (inGroup || (owner & ~st.st_mode) == 0)
-             ? Ownership::kKept
-             : Ownership::kOwnerLeftOut;
+  if (ownerLeftOut(st, made) &&
+      ((owner & ~groupBits(st)) != 0 || (!inGroup && (owner & ~st.st_mode) != 0)))
+    return Ownership::kOwnerLeftOut;
+  // The header's group would get the other bits, and the copy's group the group bits: only
+  // when they are alike does no one's access change.
+  return inGroup || groupBits(st) == (st.st_mode & 7) ? Ownership::kKept : Ownership::kGroupLeftOut;
 }
 
 bool finishCopy(File& copy, const File& original) {
@@ -684,7 +754,7 @@ bool linkOld(File& header, const std::string& to, const std::string& old) {
   struct stat st;
   if (!linkBackup(to, old))
     return false;
-  if (fstat(fd(header), &st) != 0) {
+  if (!writtenBack(fd(header)) || fstat(fd(header), &st) != 0) {
     removeFile(old);
     return false;
   }

@@ -191,6 +191,12 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
                 " for its owner, who would lose access to it\n";
       return kFileError;
     }
+    if (ownership == Ownership::kGroupLeftOut) {
+      removeFile(copyPath);
+      report += "Error Tallier Can't keep: " + settings.headerPath +
+                " for its group, whose access would change\n";
+      return kFileError;
+    }
     report += "Error Tallier Can't open: " + copyPath + " for writing\n";
     return kFileError;
   }
@@ -274,6 +280,10 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
     case Opened::kLockHeld:
       report +=
           "Error Tallier Can't lock: " + settings.headerPath + ", another program holds its lock\n";
+      return kFileError;
+    case Opened::kNotReplaceable:
+      report += "Error Tallier Can't rename: " + companionName(headerPath, "new") + " to " +
+                settings.headerPath + "\n";
       return kFileError;
     case Opened::kLocked:
       break;

@@ -104,6 +104,10 @@ another_users_copy_is_left_alone() {
   chmod 600 Version.new && chmod 777 . && run_unprivileged --clear-groups
   expect 1 "Error Tallier Can't open: Version.new for writing"
   check "their copy" "$(cat Version.new)" theirs
+  # Where only a file's owner may rename it (mode 1777), another's header cannot be replaced.
+  rm Version.new && chown 4321 Version.h && chmod 1777 . && run_unprivileged --clear-groups
+  expect 1 "Error Tallier Can't rename: Version.new to Version.h"
+  check "files in a sticky directory" "$(ls -A)" Version.h
 }
 
 # Killed on entry to each step of the replacement: the header is whole, the one expected
@@ -170,25 +174,34 @@ EOF
 
 # A run by someone who may not give the header away leaves its owner what the header let them
 # do: an entry of their own in the ACL, whose wider mask widens no other entry; without ACLs
-# (the calls refused), a header whose group bits grant it and whose group the run keeps.
-# Else the run refuses, before anything changes.
-# mode | ACL | strace options | status | message | header after | ACL after
+# (the calls refused), a header whose group bits grant it and whose group the run keeps. So does
+# a group the run cannot keep, and the run's own group gains nothing; without ACLs the group and
+# other bits must be alike. Else the run refuses, before anything changes. Run by a member of
+# its group 5678, or not.
+# mode | ACL | strace options | groups | status | message | header after | ACL after
 owner_keeps_access() {
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root: owner keeps access"; return; }
-  local mode acl options status message after
-  while IFS='|' read -r mode acl options status message after; do
+  local mode acl options groups status message after
+  while IFS='|' read -r mode acl options groups status message after; do
     rm -f Version.* && header_text 41 >Version.h && chown 4321:5678 Version.h && chmod 777 .
     chmod "$mode" Version.h && setfacl -m "$acl" Version.h
     WRAP=(env ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null $options)
-    run_unprivileged --groups=5678
-    check "status, output, header, ACL and files with a $mode header, $acl, $options" \
+    run_unprivileged --groups="$groups"
+    check "status, output, header, ACL and files with a $mode header, $acl, $options, groups $groups" \
       "$RC:$OUT:$(which_text Version.h) $(getfacl -cpn Version.h | grep . | paste -sd ' '):$(ls -A | paste -sd ' ')" \
       "$status:${message:+$message$'\n'}:$after"
   done <<'EOF'
-600|u:1234:rw|-e trace=none|0|Upcount: BuildCount = 42|new user::rw- user:1234:rw- user:4321:rw- group::--- mask::rw- other::---:Version.bak Version.h
-640|u:1234:rw,m::r|-e trace=none|0|Upcount: BuildCount = 42|new user::rw- user:1234:r-- user:4321:rw- group::r-- mask::rw- other::---:Version.bak Version.h
-664|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|0|Upcount: BuildCount = 42|new user::rw- group::rw- other::r--:Version.bak Version.h
-644|g::r|-e inject=fgetxattr:error=EOPNOTSUPP|1|Error Tallier Can't keep: Version.h for its owner, who would lose access to it|old user::rw- group::r-- other::r--:Version.h
+600|u:1234:rw|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:1234:rw- user:4321:rw- group::--- mask::rw- other::---:Version.bak Version.h
+640|u:1234:rw,m::r|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:1234:r-- user:4321:rw- group::r-- mask::rw- other::---:Version.bak Version.h
+664|g::rw|-e trace=none|5678|0|Upcount: BuildCount = 42|new user::rw- user:4321:rw- group::rw- mask::rw- other::r--:Version.bak Version.h
+660|u:1234:rw|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::rw- user:1234:rw- user:4321:rw- group::--- group:5678:rw- mask::rw- other::---:Version.bak Version.h
+064|g::rw|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::--- group::r-- group:5678:rw- mask::rw- other::r--:Version.bak Version.h
+666|g:1234:r|-e trace=none|1234|0|Upcount: BuildCount = 42|new user::rw- user:4321:rw- group::r-- group:5678:rw- mask::rw- other::rw-:Version.bak Version.h
+666|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|0|Upcount: BuildCount = 42|new user::rw- group::rw- other::rw-:Version.bak Version.h
+464|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|1|Error Tallier Can't keep: Version.h for its group, whose access would change|old user::r-- group::rw- other::r--:Version.h
+664|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|5678|0|Upcount: BuildCount = 42|new user::rw- group::rw- other::r--:Version.bak Version.h
+664|g::rw|-e inject=fgetxattr:error=EOPNOTSUPP|1234|1|Error Tallier Can't keep: Version.h for its owner, who would lose access to it|old user::rw- group::rw- other::r--:Version.h
+644|g::r|-e inject=fgetxattr:error=EOPNOTSUPP|5678|1|Error Tallier Can't keep: Version.h for its owner, who would lose access to it|old user::rw- group::r-- other::r--:Version.h
 EOF
 }
 
@@ -197,7 +210,8 @@ EOF
 # (moved: the run is stopped while that happens), nor one passed on from header to header
 # for longer than the patience (relay: each holder locks the next before it takes the name);
 # an edit made while the run reads the header (its write time set back or not) or just before
-# (early: while the run links it), or permissions narrowed then, are not undone, and nothing
+# (early: while the run links or reads it; through a mapping dirtied before the run), or
+# permissions narrowed then, are not undone, and nothing
 # is replaced, but a reader changes nothing; a closed output pipe, a file-size or memory limit
 # are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
@@ -215,7 +229,10 @@ others_and_limits() {
 f = os.open(sys.argv[1], os.O_RDWR); fcntl.lockf(f, fcntl.LOCK_$2, 1, 1 << 62); open(\"held\", \"w\")
 time.sleep(.5); exec(sys.argv[2])" "$1" "$3" & until [ -e held ]; do sleep .01; done
       "${@:4}"; local s=$?; wait $!; return $s; }
-    early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e inject=linkat:delay_enter=1000000 "${@:2}" & sleep .5; eval "$1"; wait $!; }; '
+    early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null $2:delay_enter=1000000 "${@:3}" & sleep .5; eval "$1"; wait $!; }
+    mapped() { python3 -c "import mmap, os, time
+m = mmap.mmap(os.open(\"Version.h\", os.O_RDWR), 0); m[0] = m[0]; open(\"held\", \"w\"); time.sleep(.7); m[3] = 88" &
+      local p=$!; until [ -e held ]; do sleep .01; done; "$@"; local s=$?; wait $p; return $s; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
     make_header
@@ -231,7 +248,9 @@ edit 'chmod 600 Version.h' "$@"|1|Error Tallier Changed during the run: Version.
 setfacl -m u:1234:r Version.h && edit 'setfacl -x u:1234 Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|old|stale
 edit 'cat Version.h >/dev/null' "$@"|0|Upcount: BuildCount = 42|new|old
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
-early 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+early 'cp Version.h x && echo // >>x && mv x Version.h' -e\ inject=linkat "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+early 'dd of=Version.h conv=notrunc status=none <<<"// A"' "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+mapped early : "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 wine Version.h SH 'os.pwrite(f, os.pread(f, 1 << 20, 0).replace(b"Count 41", b"Count 50"), 0)' "$@"|0|Upcount: BuildCount = 51|torn|torn
 wine Version.new EX 'os.rename("Version.new", "Version.h")' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 closed "$@"|1||new|old
