@@ -13,8 +13,9 @@ constexpr std::string_view kSignature = "\xEF\xBB\xBF";
 
 // Between the name and the number: spaces, and bytes below 10 when read as signed 8-bit
 // numbers (0x01 to 0x09 and 0x80 to 0xFF). The zero byte and the line-end controls are not.
-bool isFiller(unsigned char c) {
-  return c == ' ' || (c >= 1 && c <= 9) || c >= 0x80;
+bool isFiller(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte == ' ' || (byte >= 1 && byte <= 9) || byte >= 0x80;
 }
 
 }  // namespace
@@ -71,10 +72,10 @@ LineStep DefineLineRewriter::rewriteDefineLine(std::string_view piece, bool text
   // Where the old number begins in this piece: at the front when it began in an earlier one.
   size_t spanStart = (stage_ == Stage::kDigits || stage_ == Stage::kRunTail) ? 0 : piece.size();
   for (size_t i = 0; i < piece.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(piece[i]);
+    const char c = piece[i];
     switch (stage_) {
       case Stage::kSignature:
-        if (c == static_cast<unsigned char>(kSignature[matched_])) {
+        if (c == kSignature[matched_]) {
           if (++matched_ == kSignature.size()) {
             matched_ = 0;
             stage_ = Stage::kDirective;
@@ -86,7 +87,7 @@ LineStep DefineLineRewriter::rewriteDefineLine(std::string_view piece, bool text
         stage_ = Stage::kDirective;
         [[fallthrough]];
       case Stage::kDirective:
-        if (c != static_cast<unsigned char>(kDirective[matched_]))
+        if (c != kDirective[matched_])
           return decide(LineVerdict::kPlain, i);
         if (++matched_ == kDirective.size()) {
           matched_ = 0;
