@@ -70,7 +70,8 @@ constexpr int kLockPatienceMs = 10000;
 /// system drops it when the process dies.
 Opened openLockedHeader(const std::string& path, File& header);
 
-/// Creates the rewritten copy anew, private to the run on POSIX, on Windows with the
+/// Creates the rewritten copy anew, locked like the header, private to the run on POSIX, on
+/// Windows with the
 /// attributes (read-only among them) and security descriptor of `header`; copyOwnership and
 /// finishCopy give it the rest of the header's permissions. A leftover file or link of that
 /// name is removed first, never written through; on Windows, where removing a hard link to
@@ -111,6 +112,9 @@ CopyError copyRest(File& from, File& to);
 /// its owner, see ownerKeepsAccess) and forces it to stable storage.
 bool finishCopy(File& copy, const File& original);
 
+/// Opens a second handle on `file`, which keeps its lock once `file` itself is closed.
+bool holdFile(const File& file, File& held);
+
 /// Closes the file; false when data could not be written out.
 bool closeFile(File& file);
 
@@ -136,14 +140,15 @@ enum class Replaced {
 /// replaceKeepingOld moves the header to `old`.
 bool linkOld(File& header, const std::string& to, const std::string& old);
 
-/// Gives `to`'s name to `from` and keeps the file that had it under the free name `old`,
-/// provided that file is still `header`, unchanged since it was opened: checked as late as
-/// the system allows, so that a change made meanwhile by another program (an editor saving the
-/// header) is not undone by a copy of the text before it. On POSIX `to` names a whole file
-/// throughout, and `old` names the header since linkOld; unless it succeeds, every name is as
-/// it was before linkOld and `old` is free.
-Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
-                           const std::string& old);
+/// Gives `to`'s name to the open `copy`, found under `from`, and keeps the file that had it
+/// under the free name `old`, provided that file is still `header`, unchanged since it was
+/// opened: checked as late as the system allows, so that a change made meanwhile by another
+/// program (an editor saving the header) is not undone by a copy of the text before it. A file
+/// that another program put under `from` is never given the header's name. On POSIX `to`
+/// names a whole file throughout, and `old` names the header since linkOld; unless it
+/// succeeds, every name is as it was before linkOld and `old` is free.
+Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
+                           const std::string& to, const std::string& old);
 
 /// Undoes replaceKeepingOld: the file kept under `old` takes `to`'s name again, and the file
 /// that had it is gone (on POSIX in one rename). False when `to` still names the new file.

@@ -728,6 +728,11 @@ bool finishCopy(File& copy, const File& original) {
          copyAccessAcl(fd(original), fd(copy)) && fsync(fd(copy)) == 0;
 }
 
+bool holdFile(const File& file, File& held) {
+  held.handle = fcntl(fd(file), F_DUPFD_CLOEXEC, 0);
+  return held.handle >= 0;
+}
+
 bool closeFile(File& file) {
   // After a failed close the descriptor is gone all the same, so it is never retried.
   const bool closed = close(fd(file)) == 0;
@@ -763,16 +768,19 @@ bool linkOld(File& header, const std::string& to, const std::string& old) {
   return true;
 }
 
-Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
-                           const std::string& old) {
+Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
+                           const std::string& to, const std::string& old) {
   // The link was made from the name: while the name still names the header, unchanged since
-  // the link, the link holds what was read. What remains open is the instant between this
-  // look and the rename.
+  // the link, the link holds what was read. What remains open is the instant between these
+  // looks and the rename.
   if (!unchangedSinceOpened(header, nameOf(to))) {
     removeFile(old);
     return Replaced::kChanged;
   }
-  if (!replaceFile(from, to)) {
+  // The copy's lock keeps runs of this program off its name, but not a Windows run under Wine
+  // on a header this run may only read, whose lock it cannot stop: that run may have put its
+  // own copy there, which is no header of this run's.
+  if (!stillNamed(fd(copy), nameOf(from)) || !replaceFile(from, to)) {
     removeFile(old);
     return Replaced::kNot;
   }

@@ -186,9 +186,13 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
     const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (found == INVALID_HANDLE_VALUE) {
-      // Or the file went between the two calls: then the next attempt creates it.
+      // A link that leads nowhere, whose name only clearLinkName frees; or a file that went
+      // between the two calls, and then the next attempt creates it. The name is looked at
+      // again, as clearLinkName replaces what is there, another run's new copy too.
       if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-        clearLinkName(path);
+        if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES ||
+            GetLastError() != ERROR_FILE_NOT_FOUND)
+          clearLinkName(path);
         continue;
       }
       return INVALID_HANDLE_VALUE;
@@ -345,14 +349,6 @@ bool createCopy(const std::string& path, File& header, File& copy) {
     removeFile(path);
     return false;
   }
-  // The copy's handle is closed before the rename; a second one holds the name's lock until
-  // the process ends, past the rename.
-  HANDLE keeper = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &keeper, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS)) {
-    CloseHandle(handle);
-    return false;
-  }
   copy.handle = reinterpret_cast<intptr_t>(handle);
   return true;
 }
@@ -360,6 +356,15 @@ bool createCopy(const std::string& path, File& header, File& copy) {
 // The attributes were the header's from the start: no write takes them away.
 bool finishCopy(File& copy, const File&) {
   return FlushFileBuffers(handleOf(copy)) != 0;
+}
+
+bool holdFile(const File& file, File& held) {
+  HANDLE handle = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handleOf(file), GetCurrentProcess(), &handle, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return false;
+  held.handle = reinterpret_cast<intptr_t>(handle);
+  return true;
 }
 
 bool closeFile(File& file) {
@@ -414,8 +419,8 @@ bool removeFile(const std::string& path) {
 // made in place shows in its size and write time. What remains open is the instant between
 // those looks and the moves, and a write made then through a handle opened before, which
 // lands in the backup.
-Replaced replaceKeepingOld(const File& header, const std::string& from, const std::string& to,
-                           const std::string& old) {
+Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
+                           const std::string& to, const std::string& old) {
   const std::wstring name = systemPath(to);
   const std::wstring aside = systemPath(old);
   int64_t changed = 0;
@@ -424,7 +429,12 @@ Replaced replaceKeepingOld(const File& header, const std::string& from, const st
   if (!MoveFileExW(name.c_str(), aside.c_str(), 0))
     return Replaced::kNot;
   const bool unchanged = unchangedSinceOpened(header, aside);
-  if (unchanged && MoveFileExW(systemPath(from).c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
+  // The copy's lock keeps other runs off its name, but a Linux run on a header that it may
+  // only read cannot stop this one, nor this one it: the file under the copy's name is looked
+  // at last, so that only this run's own copy takes the header's name.
+  const std::wstring copyName = systemPath(from);
+  if (unchanged && namesFile(copyName, handleOf(copy)) &&
+      MoveFileExW(copyName.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
     return Replaced::kKeepingOld;
   // A file that another program created under the header's name while the header stood
   // aside (a script appending to it, an editor saving it) keeps the name; the header is

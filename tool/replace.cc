@@ -29,7 +29,7 @@ void dropPreviousHeader(const PreviousHeader& previous) {
   removeFile(previous.oldPath);
 }
 
-ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
+ReplaceResult replaceHeader(const File& header, const File& copy, const std::string& headerPath,
                             const std::string& copyPath, const PreviousHeader& previous) {
   const std::string& backupPath = previous.backupPath;
   const std::string& oldPath = previous.oldPath;
@@ -40,7 +40,7 @@ ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
     dropPreviousHeader(previous);
     return ReplaceResult::kBackupFailed;
   }
-  switch (replaceKeepingOld(header, copyPath, headerPath, oldPath)) {
+  switch (replaceKeepingOld(header, copy, copyPath, headerPath, oldPath)) {
     case Replaced::kNot:
       return ReplaceResult::kRenameFailed;
     case Replaced::kChanged:

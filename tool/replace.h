@@ -11,7 +11,7 @@ namespace tallier {
 /// How the replacement ended.
 enum class ReplaceResult {
   kReplaced,      ///< the header holds the new text and the backup the previous one, durably
-  kRenameFailed,  ///< the header and the backup are as they were; the new text is in the copy
+  kRenameFailed,  ///< the header and the backup are as they were
   kBackupFailed,  ///< the previous header could not be kept: the header and the backup are
                   ///< as they were (the copy is gone once the header had taken it), unless
                   ///< the header could not get its text back, which then waits under the
@@ -42,8 +42,8 @@ void dropPreviousHeader(const PreviousHeader& previous);
 /// Gives the header's name to the copy in one step, so that the name always holds a whole
 /// header (on Windows, which renames nothing over an open file, the header steps aside for an
 /// instant), then gives the previous header the "bak" companion's name. The copy must be
-/// synced already, and `header` still open and locked.
-ReplaceResult replaceHeader(const File& header, const std::string& headerPath,
+/// synced already and `copy` a handle that holds its lock, and `header` still open and locked.
+ReplaceResult replaceHeader(const File& header, const File& copy, const std::string& headerPath,
                             const std::string& copyPath, const PreviousHeader& previous);
 
 }  // namespace tallier

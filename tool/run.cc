@@ -206,10 +206,19 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
   // is a failed write like any other.
   if (outcome == PassOutcome::kRewritten && !finishCopy(copy, header))
     outcome = PassOutcome::kWriteError;
+  // The copy is closed here, where a failure to close is still a failed write; a second
+  // handle keeps its lock until it has the header's name, so that no other run takes the
+  // name for a leftover meanwhile.
+  File held;
+  if (outcome == PassOutcome::kRewritten && !holdFile(copy, held))
+    outcome = PassOutcome::kWriteError;
   if (!closeFile(copy) && (outcome == PassOutcome::kRewritten || outcome == PassOutcome::kNotFound))
     outcome = PassOutcome::kWriteError;
-  if (outcome != PassOutcome::kRewritten)
+  if (outcome != PassOutcome::kRewritten) {
+    if (held.handle != -1)
+      closeFile(held);
     dropPreviousHeader(previous);
+  }
 
   switch (outcome) {
     case PassOutcome::kReadError:
@@ -227,7 +236,10 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     case PassOutcome::kRewritten:
       break;
   }
-  switch (replaceHeader(header, headerPath, copyPath, previous)) {
+  const ReplaceResult replaced = replaceHeader(header, held, headerPath, copyPath, previous);
+  // Synced before the rename and only held since: closing it loses nothing.
+  closeFile(held);
+  switch (replaced) {
     case ReplaceResult::kRenameFailed:
       report += "Error Tallier Can't rename: " + copyPath + " to " + settings.headerPath + "\n";
       return kFileError;

@@ -211,9 +211,9 @@ EOF
 # for longer than the patience (relay: each holder locks the next before it takes the name);
 # an edit made while the run reads the header (its write time set back or not) or just before
 # (early: while the run links or reads it; through a mapping dirtied before the run), or
-# permissions narrowed then, are not undone, and nothing
-# is replaced, but a reader changes nothing; a closed output pipe, a file-size or memory limit
-# are failures like any other. Each says so and leaves the header as expected.
+# permissions narrowed then, are not undone, and nothing is replaced, but a reader changes
+# nothing; another program's file put under the copy's name never becomes the header; a
+# closed output pipe, a file-size or memory limit are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
 others_and_limits() {
   local how status message after backup helpers
@@ -247,6 +247,7 @@ edit 'touch -r Version.h t && dd of=Version.h conv=notrunc status=none <<<"// A"
 edit 'chmod 600 Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|old|stale
 setfacl -m u:1234:r Version.h && edit 'setfacl -x u:1234 Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|old|stale
 edit 'cat Version.h >/dev/null' "$@"|0|Upcount: BuildCount = 42|new|old
+edit ': >x && mv x Version.new' "$@"|1|Error Tallier Can't rename: Version.new to Version.h|old|stale
 edit 'cp Version.h x && echo // >>x && mv x Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 early 'cp Version.h x && echo // >>x && mv x Version.h' -e\ inject=linkat "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 early 'dd of=Version.h conv=notrunc status=none <<<"// A"' "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale

@@ -259,24 +259,67 @@ renames_wait_for_the_disk() {
     "0 flush Version.new>Version.h:8 Version~h>Version.bak:9"
 }
 
+# A file that another program puts under the copy's name once the copy is written (a Linux
+# run beside this one that cannot stop it, say) never takes the header's name: the run fails
+# and leaves the header and the backup as they were. Wine's server makes the moves a run asks
+# for; traced, it holds the run's first move, the header's, while the copy is swapped.
+copy_replaced_before_the_rename() {
+  local server tracer i
+  wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
+  for server in $(pgrep wineserver); do
+    tr '\0' '\n' <"/proc/$server/environ" 2>/dev/null | grep -qx "WINEPREFIX=${WINEPREFIX:-$HOME/.wine}" && break
+    server=
+  done
+  [ -n "$server" ] || { echo "SKIP: no wineserver found for the prefix"; return; }
+  header Version.h && printf 'previous backup\n' >Version.bak
+  strace -qq -o /dev/null -p "$server" -P "$PWD/Version.h" -e trace=rename,renameat,renameat2 \
+    -e inject=rename,renameat,renameat2:delay_enter=2000000:when=1 & tracer=$!
+  sleep 1
+  kill -0 $tracer 2>/dev/null || { echo "SKIP: strace cannot attach to wineserver"; return; }
+  (for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null || echo 0)" -ge 22 ] && break; sleep .01; done
+    : >x && mv x Version.new) &
+  run
+  wait $!; kill $tracer; wait $tracer
+  expect 1 "Error Tallier Can't rename: Version.new to Version.h"
+  expect_content Version.h '#define BuildCount 41\n'
+  expect_content Version.bak 'previous backup\n'
+}
+
 # Linux runs (LINUX_TALLIER) and Windows runs under Wine on one header at once take turns:
 # each round, every run advances it once, each number printed once, and nothing else is left.
+# On a header that the Linux runs may only read (run without root's powers where the suite
+# runs as root), they cannot stop a Windows run: some fail, but the header is never lost,
+# and holds the highest number printed, each printed once.
 runs_beside_linux_runs() {
   [ -n "${LINUX_TALLIER:-}" ] || { echo "SKIP: the Linux tallier, TALLIER_LINUX_TALLIER, not given"; return; }
-  local round i pids
-  for round in 1 2 3; do
+  local round i pids linux=("$LINUX_TALLIER") printed
+  for round in 1 2 3 4 5 6; do
     rm -f ./* "$SCRATCH_ROOT"/out.* && printf '#define BuildCount 0\n' >Version.h && pids=()
+    if [ $round -gt 3 ]; then
+      chmod a-w Version.h
+      [ "$(id -u)" -ne 0 ] || linux=(setpriv --bounding-set=-all --inh-caps=-all "$LINUX_TALLIER")
+    fi
     for i in 1 2 3 4; do ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"$SCRATCH_ROOT/out.w$i" 2>&1 & pids+=($!); done
-    for i in {1..10}; do "$LINUX_TALLIER" >"$SCRATCH_ROOT/out.l$i" 2>&1 & pids+=($!) && sleep .02; done
+    for i in {1..10}; do "${linux[@]}" >"$SCRATCH_ROOT/out.l$i" 2>&1 & pids+=($!) && sleep .02; done
     wait "${pids[@]}"
-    check "round $round: outputs; files; header" "$(cat "$SCRATCH_ROOT"/out.* | tr -d '\r' | sort -t= -k2n |
-      paste -sd ' '); $(ls -A | paste -sd ' '); $(tr -d '\r' <Version.h)" "$(printf 'Upcount: BuildCount = %s\n' \
-      {1..14} | paste -sd ' '); Version.bak Version.h; #define BuildCount 14"
+    if [ $round -le 3 ]; then
+      check "round $round: outputs; files; header" "$(cat "$SCRATCH_ROOT"/out.* | tr -d '\r' | sort -t= -k2n |
+        paste -sd ' '); $(ls -A | paste -sd ' '); $(tr -d '\r' <Version.h)" "$(printf 'Upcount: BuildCount = %s\n' \
+        {1..14} | paste -sd ' '); Version.bak Version.h; #define BuildCount 14"
+      continue
+    fi
+    printed=$(cat "$SCRATCH_ROOT"/out.* | tr -d '\r' | sed -n 's/^Upcount: BuildCount = //p' | sort -n)
+    check "read-only round $round: numbers printed once each, the header at the highest" \
+      "$(uniq -d <<<"$printed")$(tr -d '\r' <Version.h)" "#define BuildCount $(tail -1 <<<"$printed")"
+    check "read-only round $round: what failed" "$(cat "$SCRATCH_ROOT"/out.* | tr -d '\r' |
+      grep -v -e '^Upcount: ' -e '^Error Tallier Changed during the run: Version.h$' \
+        -e "^Error Tallier Can't rename: Version.new to Version.h$")" ""
   done
 }
 
 run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
   header_moved_aside_by_another_run lock_held_by_another_program name_taken_while_the_header_is_aside \
-  links_under_companion_names access_rules_made_up_by_wine_are_left runs_beside_linux_runs
+  links_under_companion_names access_rules_made_up_by_wine_are_left copy_replaced_before_the_rename \
+  runs_beside_linux_runs
 finish
