@@ -162,6 +162,7 @@ bool clearLinkName(const std::string& path) {
 // still in use by a live run is waited for, and removed once its run has ended or died.
 HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
   const std::wstring name = systemPath(path);
+  int vanishedAt = -1;
   for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
     const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                                        attributes, nullptr);
@@ -186,13 +187,14 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
     const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (found == INVALID_HANDLE_VALUE) {
-      // A link that leads nowhere, whose name only clearLinkName frees; or a file that went
-      // between the two calls, and then the next attempt creates it. The name is looked at
-      // again, as clearLinkName replaces what is there, another run's new copy too.
+      // A file that went between the two calls, and then the next attempt creates it; or,
+      // found so twice in a row, a link that leads nowhere, whose name only clearLinkName
+      // frees. Not at once: clearLinkName replaces whatever is there, another run's new copy
+      // too.
       if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-        if (GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES ||
-            GetLastError() != ERROR_FILE_NOT_FOUND)
+        if (vanishedAt == attempt - 1)
           clearLinkName(path);
+        vanishedAt = attempt;
         continue;
       }
       return INVALID_HANDLE_VALUE;
