@@ -126,6 +126,9 @@ bool removeFile(const std::string& path);
 /// or hard, which is a name of its own.
 bool isOwnName(const std::string& path, const File& file);
 
+/// True when `path`, not followed, names the open `file`, under any of its names.
+bool namesOpenFile(const std::string& path, const File& file);
+
 /// How a replacement that keeps the replaced file ended.
 enum class Replaced {
   kNot,        ///< `from` could not take `to`'s name

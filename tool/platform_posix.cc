@@ -748,6 +748,10 @@ bool isOwnName(const std::string& path, const File& file) {
          sameFile(opened, named);
 }
 
+bool namesOpenFile(const std::string& path, const File& file) {
+  return stillNamed(fd(file), nameOf(path));
+}
+
 bool removeFile(const std::string& path) {
   const Name name = nameOf(path);
   if (name.directory == nullptr)

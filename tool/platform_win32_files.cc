@@ -447,8 +447,9 @@ Replaced replaceKeepingOld(const File& header, const File& copy, const std::stri
   return unchanged ? Replaced::kNot : Replaced::kChanged;
 }
 
-// The new header, no longer open here, returns to `from` for the previous one to take its
-// name again; then it goes, as on POSIX, where one rename over it undoes the replacement.
+// The new header, open here only with delete sharing, returns to `from` for the previous one
+// to take its name again; then it goes, as on POSIX, where one rename over it undoes the
+// replacement.
 bool restoreOld(const std::string& old, const std::string& to, const std::string& from) {
   const std::wstring header = systemPath(to);
   const std::wstring copy = systemPath(from);

@@ -148,6 +148,10 @@ std::string headerName(const std::string& path, const File& header) {
   return name;
 }
 
+bool namesOpenFile(const std::string& path, const File& file) {
+  return namesFile(systemPath(path), handleOf(file));
+}
+
 // The open file's own name tells a spelling of it from a hard link (another name of the
 // file) and from a link that Wine follows.
 bool isOwnName(const std::string& path, const File& file) {

@@ -157,6 +157,23 @@ std::string backupFailed(const RunSettings& settings, const std::string& headerP
          companionName(headerPath, "bak") + "\n";
 }
 
+std::string changedDuringRun(const RunSettings& settings) {
+  return "Error Tallier Changed during the run: " + settings.headerPath + "\n";
+}
+
+// A second handle on the copy, open until the run returns: it keeps the copy's lock past the
+// copy's own close, whose failure is a failed write, and past the rename, so that no other
+// run takes the copy's name, nor the scratch name that this run's lock on it guards, before
+// this run is done with them. The copy was synced before the rename, so this close loses
+// nothing.
+struct HeldCopy {
+  File file;
+  ~HeldCopy() {
+    if (file.handle != -1)
+      closeFile(file);
+  }
+};
+
 ExitStatus advance(const RunSettings& settings, File& header, const std::string& headerPath,
                    std::string& report) {
   const std::string copyPath = companionName(headerPath, "new");
@@ -170,6 +187,22 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
   File copy;
   if (!createCopy(copyPath, header, copy)) {
     report += "Error Tallier Can't open: " + copyPath + " for writing\n";
+    return kFileError;
+  }
+  HeldCopy held;
+  if (!holdFile(copy, held.file)) {
+    removeFile(copyPath);
+    closeFile(copy);
+    report += "Error Tallier Can't open: " + copyPath + " for writing\n";
+    return kFileError;
+  }
+  // Runs that may only read the header hold its lock together, and take turns at the copy's
+  // name instead: one that gave its copy the header's name while this run waited for that
+  // name may still be on its way to the backup, with the previous header under the scratch
+  // name that keepPreviousHeader clears. This run is too late, and leaves that name alone.
+  if (!namesOpenFile(headerPath, header)) {
+    closeFile(copy);
+    report += changedDuringRun(settings);
     return kFileError;
   }
   // From here on every change to the header fails the run, its permissions among them: those
@@ -206,19 +239,10 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
   // is a failed write like any other.
   if (outcome == PassOutcome::kRewritten && !finishCopy(copy, header))
     outcome = PassOutcome::kWriteError;
-  // The copy is closed here, where a failure to close is still a failed write; a second
-  // handle keeps its lock until it has the header's name, so that no other run takes the
-  // name for a leftover meanwhile.
-  File held;
-  if (outcome == PassOutcome::kRewritten && !holdFile(copy, held))
-    outcome = PassOutcome::kWriteError;
   if (!closeFile(copy) && (outcome == PassOutcome::kRewritten || outcome == PassOutcome::kNotFound))
     outcome = PassOutcome::kWriteError;
-  if (outcome != PassOutcome::kRewritten) {
-    if (held.handle != -1)
-      closeFile(held);
+  if (outcome != PassOutcome::kRewritten)
     dropPreviousHeader(previous);
-  }
 
   switch (outcome) {
     case PassOutcome::kReadError:
@@ -236,10 +260,7 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     case PassOutcome::kRewritten:
       break;
   }
-  const ReplaceResult replaced = replaceHeader(header, held, headerPath, copyPath, previous);
-  // Synced before the rename and only held since: closing it loses nothing.
-  closeFile(held);
-  switch (replaced) {
+  switch (replaceHeader(header, held.file, headerPath, copyPath, previous)) {
     case ReplaceResult::kRenameFailed:
       report += "Error Tallier Can't rename: " + copyPath + " to " + settings.headerPath + "\n";
       return kFileError;
@@ -247,7 +268,7 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
       report += backupFailed(settings, headerPath);
       return kFileError;
     case ReplaceResult::kChanged:
-      report += "Error Tallier Changed during the run: " + settings.headerPath + "\n";
+      report += changedDuringRun(settings);
       return kFileError;
     case ReplaceResult::kSyncFailed:
       report += "Error Tallier Error writing: " + settings.headerPath + "\n";

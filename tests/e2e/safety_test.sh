@@ -212,8 +212,9 @@ EOF
 # an edit made while the run reads the header (its write time set back or not) or just before
 # (early: while the run links or reads it; through a mapping dirtied before the run), or
 # permissions narrowed then, are not undone, and nothing is replaced, but a reader changes
-# nothing; another program's file put under the copy's name never becomes the header; a
-# closed output pipe, a file-size or memory limit are failures like any other. Each says so and leaves the header as expected.
+# nothing; another program's file put under the copy's name never becomes the header, and a
+# run that waited for the copy's name while a Windows run replaced the header leaves that
+# run's way to the backup alone; a closed output pipe, a file-size or memory limit are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
 others_and_limits() {
   local how status message after backup helpers
@@ -226,7 +227,7 @@ others_and_limits() {
       for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null)" = "$(stat -c %s Version.h)" ] && break; sleep .01; done
       eval "$1"; wait $!; }
     wine() { rm -f held; python3 -c "import fcntl, os, sys, time
-f = os.open(sys.argv[1], os.O_RDWR); fcntl.lockf(f, fcntl.LOCK_$2, 1, 1 << 62); open(\"held\", \"w\")
+f = os.open(sys.argv[1], os.O_RDWR if os.access(sys.argv[1], os.W_OK) else os.O_RDONLY); fcntl.lockf(f, fcntl.LOCK_$2, 1, 1 << 62); open(\"held\", \"w\")
 time.sleep(.5); exec(sys.argv[2])" "$1" "$3" & until [ -e held ]; do sleep .01; done
       "${@:4}"; local s=$?; wait $!; return $s; }
     early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null $2:delay_enter=1000000 "${@:3}" & sleep .5; eval "$1"; wait $!; }
@@ -253,7 +254,9 @@ early 'cp Version.h x && echo // >>x && mv x Version.h' -e\ inject=linkat "$@"|1
 early 'dd of=Version.h conv=notrunc status=none <<<"// A"' "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 mapped early : "-P $PWD/Version.h -e inject=copy_file_range" "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 wine Version.h SH 'os.pwrite(f, os.pread(f, 1 << 20, 0).replace(b"Count 41", b"Count 50"), 0)' "$@"|0|Upcount: BuildCount = 51|torn|torn
+chmod a-w Version.h && wine Version.h SH 'open("x", "w").write("#define BuildCount 50\n"); os.rename("x", "Version.h")' "$@"|0|Upcount: BuildCount = 51|torn|torn
 wine Version.new EX 'os.rename("Version.new", "Version.h")' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
+wine Version.new EX 'os.rename("Version.h", "Version~h"); os.rename("Version.new", "Version.h"); time.sleep(.3); os.rename("Version~h", "Version.bak")' "$@"|1|Error Tallier Changed during the run: Version.h|torn|old
 closed "$@"|1||new|old
 ulimit -f 4; "$@"|1|Error Tallier Error writing: Version.new|old|stale
 ulimit -v 1200; "$@"|1|Error Tallier Out of memory|old|stale
