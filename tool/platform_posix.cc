@@ -609,7 +609,10 @@ Opened openLockedHeader(const std::string& path, File& header) {
     // Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
     struct stat st;
     if (fstatat(name.directory->fd, name.leaf, &st, 0) != 0) {
-      if (errno == ENOENT && look < kMissingHeaderLooks && awaitMovedHeader(path, name))
+      // A Windows run may also have finished both its moves between the two looks: the
+      // header is back under its name.
+      if (errno == ENOENT && look < kMissingHeaderLooks &&
+          (awaitMovedHeader(path, name) || fstatat(name.directory->fd, name.leaf, &st, 0) == 0))
         continue;
       return Opened::kMissing;
     }

@@ -115,8 +115,11 @@ HANDLE openHeader(const std::wstring& name) {
   for (int look = 1;; ++look) {
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Another run may also have finished both its moves between the two looks: the header
+    // is back under its name.
     if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
-        look == kMissingHeaderLooks || !awaitMovedHeader(name))
+        look == kMissingHeaderLooks ||
+        (!awaitMovedHeader(name) && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES))
       return handle;
   }
 }

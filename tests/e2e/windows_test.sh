@@ -259,30 +259,56 @@ renames_wait_for_the_disk() {
     "0 flush Version.new>Version.h:8 Version~h>Version.bak:9"
 }
 
-# A file that another program puts under the copy's name once the copy is written (a Linux
-# run beside this one that cannot stop it, say) never takes the header's name: the run fails
-# and leaves the header and the backup as they were. Wine's server makes the moves a run asks
-# for; traced, it holds the run's first move, the header's, while the copy is swapped.
-copy_replaced_before_the_rename() {
-  local server tracer i
-  wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
+# Starts tracing the wineserver of this prefix, which makes the moves that Windows runs ask
+# for, with the strace options given; TRACER is the tracer's process, or empty where there
+# is no such server or strace cannot attach to it.
+trace_wineserver() {
+  local server
+  TRACER= && wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
   for server in $(pgrep wineserver); do
     tr '\0' '\n' <"/proc/$server/environ" 2>/dev/null | grep -qx "WINEPREFIX=${WINEPREFIX:-$HOME/.wine}" && break
     server=
   done
   [ -n "$server" ] || { echo "SKIP: no wineserver found for the prefix"; return; }
-  header Version.h && printf 'previous backup\n' >Version.bak
-  strace -qq -o /dev/null -p "$server" -P "$PWD/Version.h" -e trace=rename,renameat,renameat2 \
-    -e inject=rename,renameat,renameat2:delay_enter=2000000:when=1 & tracer=$!
+  strace -qq -o /dev/null -p "$server" "$@" & TRACER=$!
   sleep 1
-  kill -0 $tracer 2>/dev/null || { echo "SKIP: strace cannot attach to wineserver"; return; }
+  kill -0 $TRACER 2>/dev/null || { TRACER= && echo "SKIP: strace cannot attach to wineserver"; }
+}
+
+# A file that another program puts under the copy's name once the copy is written (a Linux
+# run beside this one that cannot stop it, say) never takes the header's name: the run fails
+# and leaves the header and the backup as they were. Traced, the server holds the run's first
+# move, the header's, while the copy is swapped.
+copy_replaced_before_the_rename() {
+  local i
+  header Version.h && printf 'previous backup\n' >Version.bak
+  trace_wineserver -P "$PWD/Version.h" -e trace=rename -e inject=rename:delay_enter=2000000:when=1
+  [ -n "$TRACER" ] || return
   (for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null || echo 0)" -ge 22 ] && break; sleep .01; done
     : >x && mv x Version.new) &
   run
-  wait $!; kill $tracer; wait $tracer
+  wait $!; kill $TRACER; wait $TRACER
   expect 1 "Error Tallier Can't rename: Version.new to Version.h"
   expect_content Version.h '#define BuildCount 41\n'
   expect_content Version.bak 'previous backup\n'
+}
+
+# A Linux run that finds the header's name empty, and then no header aside either, looks at
+# the name again: a Windows run may have made both its moves between those two looks. The
+# server holds the Windows run's copy until the Linux run has looked at the name; the Linux
+# run's third look, the one aside, is held until the Windows run is done.
+header_back_between_two_looks() {
+  [ -n "${LINUX_TALLIER:-}" ] || { echo "SKIP: the Linux tallier, TALLIER_LINUX_TALLIER, not given"; return; }
+  header Version.h
+  trace_wineserver -P "$PWD/Version.new" -e trace=rename -e inject=rename:delay_enter=2000000:when=1
+  [ -n "$TRACER" ] || return
+  ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"$SCRATCH_ROOT/windows.out" 2>&1 & local windows=$!
+  until [ -e Version~h ] || ! kill -0 $windows 2>/dev/null; do sleep .02; done
+  check "the Linux run" "$(strace -qq -o /dev/null -e trace=newfstatat -e inject=newfstatat:delay_enter=3000000:when=3 \
+    "$LINUX_TALLIER" 2>&1; echo "rc=$?")" $'Upcount: BuildCount = 43\nrc=0'
+  wait $windows; kill $TRACER; wait $TRACER
+  check "the Windows run; the header" "$(tr -d '\r' <"$SCRATCH_ROOT/windows.out"); $(tr -d '\r' <Version.h)" \
+    "Upcount: BuildCount = 42; #define BuildCount 43"
 }
 
 # Linux runs (LINUX_TALLIER) and Windows runs under Wine on one header at once take turns:
@@ -321,5 +347,5 @@ run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
   header_moved_aside_by_another_run lock_held_by_another_program name_taken_while_the_header_is_aside \
   links_under_companion_names access_rules_made_up_by_wine_are_left copy_replaced_before_the_rename \
-  runs_beside_linux_runs
+  header_back_between_two_looks runs_beside_linux_runs
 finish
