@@ -42,6 +42,12 @@ void prepareProcess();
 /// Writes the driver's text to standard output and flushes it; false when that failed.
 bool writeOutput(std::string_view text);
 
+/// Milliseconds on a clock that never goes back, from an arbitrary start.
+int64_t monotonicMs();
+
+/// Waits `ms` milliseconds.
+void sleepMs(int ms);
+
 /// Follows symbolic links at the end of `path` to the file they lead to (on Windows, where
 /// headerName does that once the file is open, `path` as it is).
 std::string resolveLinks(const std::string& path);
@@ -60,14 +66,9 @@ enum class Opened {
   kNotReplaceable  ///< the run could not rename its copy over it (POSIX: a sticky directory)
 };
 
-/// How long a run waits for a lock that is not let go while the file under its name stays the
-/// same. Runs ahead of it let go by replacing the file, each in a moment; a program that holds
-/// the lock for as long as it likes (a build run under `flock Version.h make`) is given up on.
-constexpr int kLockPatienceMs = 10000;
-
 /// Opens the header for reading, without blocking on what is not a regular file, and waits
-/// for the lock that serialises runs on it. The lock lasts until the file is closed, and the
-/// system drops it when the process dies.
+/// for the lock that serialises runs on it (see lock_wait.h). The lock lasts until the file is
+/// closed, and the system drops it when the process dies.
 Opened openLockedHeader(const std::string& path, File& header);
 
 /// Creates the rewritten copy anew, locked like the header, private to the run on POSIX, on

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common.h"
+#include "lock_wait.h"
 #include "platform.h"
 
 namespace tallier {
@@ -35,11 +36,6 @@ constexpr int kMissingHeaderLooks = 20;
 
 // A longer directory path is opened a piece at a time, each piece well within PATH_MAX.
 constexpr size_t kPathPiece = 2048;
-
-// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
-// for about a millisecond each.
-constexpr long kFirstPauseNs = 1000 * 1000;
-constexpr long kLongestPauseNs = 16 * 1000 * 1000;
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
@@ -172,18 +168,6 @@ bool stillNamed(int d, const Name& name) {
   return fstat(d, &opened) == 0 && lookUp(name, named) && sameFile(opened, named);
 }
 
-void pause(long& ns) {
-  const timespec wait{0, ns};
-  nanosleep(&wait, nullptr);
-  ns = std::min(ns * 2, kLongestPauseNs);
-}
-
-long elapsedMs(const timespec& since) {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
-}
-
 // Opens a file to be locked: for writing too where the run may, which the Windows program's
 // lock needs; nothing is written through it.
 int openToLock(int dir, const char* leaf) {
@@ -227,26 +211,26 @@ bool windowsLockTaken(int d) {
 #endif
 }
 
-enum class Lock { kTaken, kMoved, kHeld, kFailed };
-
-// Waits for the lock on `d`, the file that `name` named when it was opened. A run ahead lets
-// go once it has put another file under that name: then the lock on this one is of no use,
-// and kMoved sends the caller to the new one. A lock held past kLockPatienceMs while the name
-// keeps naming this file is another program's. The flock is kept while a Windows run holds
-// its lock, so that later Linux runs wait behind this one.
-Lock waitForLock(int d, const Name& name) {
-  timespec since;
-  clock_gettime(CLOCK_MONOTONIC, &since);
-  for (long pauseNs = kFirstPauseNs;; pause(pauseNs)) {
-    if (flock(d, LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(d))
-      return stillNamed(d, name) ? Lock::kTaken : Lock::kMoved;
-    if (errno != EWOULDBLOCK && errno != EINTR)
-      return Lock::kFailed;
-    if (!stillNamed(d, name))
-      return Lock::kMoved;
-    if (elapsedMs(since) >= kLockPatienceMs)
-      return Lock::kHeld;
+// The run's lock on `d`, the file that `name` named when it was opened. The flock is kept
+// while a Windows run holds its lock, so that later Linux runs wait behind this one.
+class FileLock final : public LockSite {
+ public:
+  FileLock(int d, const Name& name) : d_(d), name_(name) {}
+  LockTry tryLock() override {
+    if (flock(d_, LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(d_))
+      return LockTry::kTaken;
+    return errno == EWOULDBLOCK || errno == EINTR ? LockTry::kBusy : LockTry::kFailed;
   }
+  bool stillNamed() override { return tallier::stillNamed(d_, name_); }
+
+ private:
+  int d_;
+  const Name& name_;
+};
+
+Lock lockOf(int d, const Name& name) {
+  FileLock site(d, name);
+  return waitForLock(site);
 }
 
 // A Windows run under Wine leaves the header's name empty between two moves: the header waits
@@ -263,7 +247,7 @@ bool awaitMovedHeader(const std::string& path, const Name& name) {
   const int d = openToLock(scratch.directory->fd, scratch.leaf);
   if (d < 0)
     return false;
-  const Lock lock = waitForLock(d, scratch);
+  const Lock lock = lockOf(d, scratch);
   bool found = lock == Lock::kMoved;
   if (lock == Lock::kTaken) {
     const int dir = scratch.directory->fd;
@@ -421,7 +405,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
     const int created = openat(dir, name.leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = waitForLock(created, name);
+      const Lock lock = lockOf(created, name);
       if (lock == Lock::kTaken)
         return created;
       close(created);
@@ -455,7 +439,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
         continue;
       return -1;
     }
-    const Lock lock = waitForLock(found, name);
+    const Lock lock = lockOf(found, name);
     const bool removed =
         lock == Lock::kMoved ||
         (lock == Lock::kTaken && (unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT));
@@ -573,6 +557,17 @@ bool writeOutput(std::string_view text) {
   return std::fflush(stdout) == 0 && written;
 }
 
+int64_t monotonicMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+void sleepMs(int ms) {
+  const timespec wait{ms / 1000, ms % 1000 * 1000000L};
+  nanosleep(&wait, nullptr);
+}
+
 std::string resolveLinks(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
@@ -623,7 +618,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
       close(d);
       return Opened::kNotRegular;
     }
-    const Lock lock = waitForLock(d, name);
+    const Lock lock = lockOf(d, name);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
       if (!mayRenameOver(name, st)) {
         close(d);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common.h"
+#include "lock_wait.h"
 #include "platform_win32.h"
 
 namespace tallier {
@@ -28,41 +29,37 @@ constexpr int kFreshFileAttempts = 100;
 // Windows renames nothing over a file that is open, and runs on headers that share a backup's
 // name each look at it for an instant (is it my header? can it be replaced?): a rename over a
 // busy name is tried again for a while before it counts as failed.
-constexpr int kBusyTargetAttempts = 50;
 constexpr DWORD kBusyTargetPauseMs = 10;
+constexpr int kBusyTargetAttempts = kBusyNamePatienceMs / kBusyTargetPauseMs;
 
 // Only the attributes that say how a file may be used; the system keeps the others.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
-// for a moment each.
-constexpr DWORD kFirstPauseMs = 1;
-constexpr DWORD kLongestPauseMs = 16;
-
-enum class Lock { kTaken, kMoved, kHeld, kFailed };
-
-// Waits for the lock that runs take on the header, and on the copy's name (see createCopy),
-// on `handle`, the file that `name` named when it was opened. A run ahead lets go once it has
-// put another file under that name: then the lock on this one is of no use, and kMoved sends
-// the caller to the new one. A lock held past kLockPatienceMs while the name keeps naming this
-// file is another program's, which may hold it over the whole file for as long as it likes.
-Lock waitForLock(HANDLE handle, const std::wstring& name) {
-  const ULONGLONG since = GetTickCount64();
-  for (DWORD pauseMs = kFirstPauseMs;; pauseMs = std::min(pauseMs * 2, kLongestPauseMs)) {
+// The lock that runs take on the header, and on the copy's name (see createCopy), on
+// `handle`, the file that `name` named when it was opened. Another program may hold a lock
+// over the whole file for as long as it likes.
+class FileLock final : public LockSite {
+ public:
+  FileLock(HANDLE handle, const std::wstring& name) : handle_(handle), name_(name) {}
+  LockTry tryLock() override {
     OVERLAPPED at = {};
     at.OffsetHigh = kLockOffsetHigh;
-    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-      return namesFile(name, handle) ? Lock::kTaken : Lock::kMoved;
-    if (GetLastError() != ERROR_LOCK_VIOLATION)
-      return Lock::kFailed;
-    if (!namesFile(name, handle))
-      return Lock::kMoved;
-    if (GetTickCount64() - since >= kLockPatienceMs)
-      return Lock::kHeld;
-    Sleep(pauseMs);
+    if (LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+      return LockTry::kTaken;
+    return GetLastError() == ERROR_LOCK_VIOLATION ? LockTry::kBusy : LockTry::kFailed;
   }
+  bool stillNamed() override { return namesFile(name_, handle_); }
+
+ private:
+  HANDLE handle_;
+  const std::wstring& name_;
+};
+
+Lock lockOf(HANDLE handle, const std::wstring& name) {
+  FileLock site(handle, name);
+  return waitForLock(site);
 }
 
 // The name a header moved aside (open under `moved`) goes back to: `name` as the header's own
@@ -102,7 +99,7 @@ bool awaitMovedHeader(const std::wstring& name) {
   // Not there: the run may have made its other moves meanwhile.
   if (moved == INVALID_HANDLE_VALUE)
     return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const Lock lock = waitForLock(moved, aside);
+  const Lock lock = lockOf(moved, aside);
   if (lock == Lock::kTaken && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
     MoveFileExW(aside.c_str(), ownNameBack(moved, name).c_str(), MOVEFILE_WRITE_THROUGH);
   CloseHandle(moved);
@@ -168,7 +165,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
                                        attributes, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = waitForLock(created, name);
+      const Lock lock = lockOf(created, name);
       if (lock == Lock::kTaken)
         return created;
       CloseHandle(created);
@@ -199,7 +196,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
       }
       return INVALID_HANDLE_VALUE;
     }
-    const Lock lock = waitForLock(found, name);
+    const Lock lock = lockOf(found, name);
     const bool removed = lock == Lock::kMoved || (lock == Lock::kTaken && removeFile(path));
     CloseHandle(found);
     if (!removed)
@@ -299,6 +296,14 @@ bool moveOver(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
+int64_t monotonicMs() {
+  return static_cast<int64_t>(GetTickCount64());
+}
+
+void sleepMs(int ms) {
+  Sleep(static_cast<DWORD>(ms));
+}
+
 Opened openLockedHeader(const std::string& path, File& header) {
   const std::wstring name = systemPath(path);
   for (;;) {
@@ -313,7 +318,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
-    const Lock lock = waitForLock(handle, name);
+    const Lock lock = lockOf(handle, name);
     if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info) &&
         changeTimeOf(handle, header.openedChangeTime)) {
       header.handle = reinterpret_cast<intptr_t>(handle);

@@ -1,0 +1,45 @@
+#include "lock_wait.h"
+
+#include <algorithm>
+
+#include "platform.h"
+
+namespace tallier {
+
+namespace {
+
+// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
+// for about a millisecond each.
+constexpr int kFirstPauseMs = 1;
+constexpr int kLongestPauseMs = 16;
+
+}  // namespace
+
+int64_t LockSite::nowMs() {
+  return monotonicMs();
+}
+
+void LockSite::pauseMs(int ms) {
+  sleepMs(ms);
+}
+
+Lock waitForLock(LockSite& site) {
+  const int64_t since = site.nowMs();
+  for (int pause = kFirstPauseMs;; pause = std::min(pause * 2, kLongestPauseMs)) {
+    switch (site.tryLock()) {
+      case LockTry::kTaken:
+        return site.stillNamed() ? Lock::kTaken : Lock::kMoved;
+      case LockTry::kFailed:
+        return Lock::kFailed;
+      case LockTry::kBusy:
+        break;
+    }
+    if (!site.stillNamed())
+      return Lock::kMoved;
+    if (site.nowMs() - since >= kLockPatienceMs)
+      return Lock::kHeld;
+    site.pauseMs(pause);
+  }
+}
+
+}  // namespace tallier
