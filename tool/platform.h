@@ -25,9 +25,6 @@ struct File {
   int64_t openedChangeTime = 0;
 };
 
-/// Where a bulk copy failed.
-enum class CopyError { kNone, kRead, kWrite };
-
 /// The arguments after the program's name: as given on POSIX; on Windows taken from the wide
 /// command line and held as UTF-8, so that no character is lost to the ANSI code page.
 std::vector<std::string> programArguments(int argc, char** argv);
@@ -105,8 +102,10 @@ ptrdiff_t readText(File& file, char* data, size_t size);
 /// Writes all of `data` as text.
 bool writeText(File& file, const char* data, size_t size);
 
-/// Copies what is left of `from` to the end of `to`, as readText and writeText would.
-CopyError copyRest(File& from, File& to);
+/// Copies what it can of the rest of `from` to the end of `to` without passing the bytes
+/// through the run, where text needs no conversion (POSIX; on Windows nothing). It stops at the
+/// first refusal, with both offsets past what it copied: readText and writeText carry the rest.
+void copyDirect(File& from, File& to);
 
 /// Gives the written copy the permission bits of `original` (on POSIX after the last write,
 /// which clears the set-user-ID and set-group-ID bits, and with its access ACL, which may name

@@ -21,12 +21,11 @@
 #include "common.h"
 #include "lock_wait.h"
 #include "platform.h"
+#include "text_copy.h"
 
 namespace tallier {
 
 namespace {
-
-constexpr size_t kCopyBufferSize = 128 * 1024;
 
 // Linux allows 40 links in one path; a longer chain is a loop.
 constexpr int kMaxLinkHops = 40;
@@ -466,7 +465,9 @@ bool linkBackup(const std::string& header, const std::string& backup) {
     return false;
   bool made = createCopy(backup, in, out);
   if (made) {
-    made = copyOwnership(in, out) != Ownership::kFailed && copyRest(in, out) == CopyError::kNone &&
+    std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+    made = copyOwnership(in, out) != Ownership::kFailed &&
+           copyRest(in, out, buffer.get(), kCopyBufferSize) == CopyError::kNone &&
            finishCopy(out, in);
     made = closeFile(out) && made;
   }
@@ -675,27 +676,20 @@ bool writeText(File& file, const char* data, size_t size) {
   return true;
 }
 
-CopyError copyRest(File& from, File& to) {
+void copyDirect(File& from, File& to) {
 #ifdef __linux__
   // The kernel copies file to file without passing the bytes through us, and may share
-  // extents on file systems that can. Whatever it refuses, the plain loop below redoes and
+  // extents on file systems that can. Whatever it refuses, the caller's plain loop redoes and
   // names: a failed call has copied nothing and moved neither offset.
   for (;;) {
     const ssize_t copied = copy_file_range(fd(from), nullptr, fd(to), nullptr, 1 << 30, 0);
     if (copied <= 0)
       break;
   }
+#else
+  static_cast<void>(from);
+  static_cast<void>(to);
 #endif
-  std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
-  for (;;) {
-    const ptrdiff_t got = readText(from, buffer.get(), kCopyBufferSize);
-    if (got < 0)
-      return CopyError::kRead;
-    if (got == 0)
-      return CopyError::kNone;
-    if (!writeText(to, buffer.get(), static_cast<size_t>(got)))
-      return CopyError::kWrite;
-  }
 }
 
 Ownership copyOwnership(const File& header, const File& copy) {
