@@ -21,6 +21,12 @@ constexpr int kBusyNamePatienceMs = 500;
 /// replacement, is tried again until it has been waited for as long as a lock is.
 constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / kBusyNamePatienceMs;
 
+/// How often a copy's name is taken again after it was found taken, by another run's copy or a
+/// leftover that was removed meanwhile, before the name counts as one that cannot be had: runs
+/// that share the name each have it in turn, and a program that keeps putting a file there
+/// does not hold a run for ever.
+constexpr int kFreshFileAttempts = 100;
+
 /// How one try at a lock ended.
 enum class LockTry { kTaken, kBusy, kFailed };
 

@@ -394,13 +394,14 @@ bool copyAccessAcl(int from, int to) {
 // and Version.hpp) take the name in turns: a file found there is locked first, so that one
 // still in use by a live run is waited for, and removed once its run has ended or died; a
 // link found there is removed, never followed, and so is a second name of the header itself,
-// whose text stays under the header's name.
+// whose text stays under the header's name. A name found taken kFreshFileAttempts times is
+// given up on.
 int takeFreshFile(const std::string& path, const struct stat& header) {
   const Name name = nameOf(path);
   if (name.directory == nullptr)
     return -1;
   const int dir = name.directory->fd;
-  for (;;) {
+  for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
     const int created = openat(dir, name.leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
       // Another run may have locked it first, taken it for a leftover and removed it.
@@ -446,6 +447,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
     if (!removed)
       return -1;
   }
+  return -1;
 }
 
 // Makes `backup` hold the header's current bytes without moving the header away.

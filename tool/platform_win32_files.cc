@@ -22,10 +22,6 @@ constexpr DWORD kLockOffsetHigh = 0x40000000;
 // How often a missing header is looked for again after a wait for the run that moved it.
 constexpr int kMissingHeaderLooks = 20;
 
-// How often a copy's name is taken again after it was found taken, by another run's copy or
-// a leftover that was removed meanwhile, before the name counts as one that cannot be had.
-constexpr int kFreshFileAttempts = 100;
-
 // Windows renames nothing over a file that is open, and runs on headers that share a backup's
 // name each look at it for an instant (is it my header? can it be replaced?): a rename over a
 // busy name is tried again for a while before it counts as failed.
@@ -156,7 +152,8 @@ bool clearLinkName(const std::string& path) {
 
 // Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
 // and Version.hpp) take the name in turns: a file found there is locked first, so that one
-// still in use by a live run is waited for, and removed once its run has ended or died.
+// still in use by a live run is waited for, and removed once its run has ended or died. A
+// name found taken kFreshFileAttempts times is given up on.
 HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
   const std::wstring name = systemPath(path);
   int vanishedAt = -1;
