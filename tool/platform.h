@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,21 @@ struct File {
   int64_t openedSize = 0;
   int64_t openedWriteTime = 0;
   int64_t openedChangeTime = 0;
+};
+
+/// What the file operations keep open for one run, owned by the run and closed when it ends:
+/// on POSIX the directories that every name of the run is reached through, each opened at its
+/// first use (nothing on Windows). The file operations below need one to exist.
+class RunFiles {
+ public:
+  struct Directories;
+  RunFiles();
+  ~RunFiles();
+  RunFiles(const RunFiles&) = delete;
+  RunFiles& operator=(const RunFiles&) = delete;
+
+ private:
+  std::unique_ptr<Directories> directories_;
 };
 
 /// The arguments after the program's name: as given on POSIX; on Windows taken from the wide

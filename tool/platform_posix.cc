@@ -115,7 +115,7 @@ int openDirectory(const std::string& path, int flags) {
   return d;
 }
 
-// A directory of the run, held open from its first use until the process ends.
+// A directory of the run, held open from its first use until the run ends.
 struct Directory {
   int fd;
   // Opened for reading, as fsync needs; a directory that may be written but not listed
@@ -123,11 +123,24 @@ struct Directory {
   bool readable;
 };
 
+}  // namespace
+
+struct RunFiles::Directories {
+  std::map<std::string, Directory, std::less<>> opened;
+};
+
+namespace {
+
+// Those of the run under way, which the file operations below reach them through.
+RunFiles::Directories* runDirectories = nullptr;
+
 // Every name a run uses is reached through its directory, opened once: a path of any length
 // works, and a directory renamed or replaced meanwhile is still the one the run began in, so
 // that the header, its companions and the directory synced after the rename stay together.
 const Directory* directoryAt(std::string_view path) {
-  static std::map<std::string, Directory, std::less<>> opened;
+  if (runDirectories == nullptr)
+    return nullptr;
+  auto& opened = runDirectories->opened;
   const auto found = opened.find(path);
   if (found != opened.end())
     return &found->second;
@@ -143,22 +156,22 @@ const Directory* directoryAt(std::string_view path) {
 // A path as its directory, held open, and the name in it.
 struct Name {
   const Directory* directory;
-  const char* leaf;
+  std::string leaf;
 };
 
 Name nameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos)
-    return {directoryAt("."), path.c_str()};
+    return {directoryAt("."), path};
   return {directoryAt(slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash)),
-          path.c_str() + slash + 1};
+          path.substr(slash + 1)};
 }
 
 // Looks `path` up without following a link there.
 bool lookUp(const Name& name, struct stat& st) {
   if (name.directory == nullptr)
     return false;
-  return fstatat(name.directory->fd, name.leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  return fstatat(name.directory->fd, name.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // Whether `name` still names the open file `d`.
@@ -243,15 +256,15 @@ bool awaitMovedHeader(const std::string& path, const Name& name) {
   struct stat st;
   if (!lookUp(scratch, st) || !S_ISREG(st.st_mode) || st.st_nlink != 1)
     return false;
-  const int d = openToLock(scratch.directory->fd, scratch.leaf);
+  const int d = openToLock(scratch.directory->fd, scratch.leaf.c_str());
   if (d < 0)
     return false;
   const Lock lock = lockOf(d, scratch);
   bool found = lock == Lock::kMoved;
   if (lock == Lock::kTaken) {
     const int dir = scratch.directory->fd;
-    found = (linkat(dir, scratch.leaf, name.directory->fd, name.leaf, 0) == 0 &&
-             unlinkat(dir, scratch.leaf, 0) == 0) ||
+    found = (linkat(dir, scratch.leaf.c_str(), name.directory->fd, name.leaf.c_str(), 0) == 0 &&
+             unlinkat(dir, scratch.leaf.c_str(), 0) == 0) ||
             errno == EEXIST;
   }
   close(d);
@@ -402,7 +415,8 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
     return -1;
   const int dir = name.directory->fd;
   for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
-    const int created = openat(dir, name.leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int created =
+        openat(dir, name.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
       // Another run may have locked it first, taken it for a leftover and removed it.
       const Lock lock = lockOf(created, name);
@@ -423,7 +437,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
       return -1;
     }
     if (S_ISLNK(st.st_mode) || sameFile(st, header)) {
-      if (unlinkat(dir, name.leaf, 0) != 0 && errno != ENOENT)
+      if (unlinkat(dir, name.leaf.c_str(), 0) != 0 && errno != ENOENT)
         return -1;
       continue;
     }
@@ -433,7 +447,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
       return -1;
     // One that the run may not open may be the copy of another user's live run, in a
     // directory that anyone may write to: it cannot be locked, and is not the run's to remove.
-    const int found = openToLock(dir, name.leaf);
+    const int found = openToLock(dir, name.leaf.c_str());
     if (found < 0) {
       if (errno == ENOENT || errno == ELOOP)
         continue;
@@ -442,7 +456,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
     const Lock lock = lockOf(found, name);
     const bool removed =
         lock == Lock::kMoved ||
-        (lock == Lock::kTaken && (unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT));
+        (lock == Lock::kTaken && (unlinkat(dir, name.leaf.c_str(), 0) == 0 || errno == ENOENT));
     close(found);
     if (!removed)
       return -1;
@@ -456,13 +470,13 @@ bool linkBackup(const std::string& header, const std::string& backup) {
   const Name to = nameOf(backup);
   if (from.directory == nullptr || to.directory == nullptr)
     return false;
-  if (linkat(from.directory->fd, from.leaf, to.directory->fd, to.leaf, 0) == 0)
+  if (linkat(from.directory->fd, from.leaf.c_str(), to.directory->fd, to.leaf.c_str(), 0) == 0)
     return true;
   if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV && errno != ENOSYS)
     return false;
   // The file system has no hard links: a synced copy stands in.
   File in, out;
-  in.handle = openat(from.directory->fd, from.leaf, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  in.handle = openat(from.directory->fd, from.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in.handle < 0)
     return false;
   bool made = createCopy(backup, in, out);
@@ -513,8 +527,8 @@ bool syncDirectory(const Directory& directory, const Name& file) {
   if (!directory.readable) {
     // A directory that cannot be opened for reading cannot be synced on its own: the whole
     // file system that holds it is, through a file there.
-    const int d =
-        openat(file.directory->fd, file.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int d = openat(file.directory->fd, file.leaf.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (d < 0)
       return false;
     const bool synced = syncfs(d) == 0;
@@ -539,6 +553,17 @@ bool writtenBack(int d) {
 }
 
 }  // namespace
+
+RunFiles::RunFiles() : directories_(new Directories) {
+  runDirectories = directories_.get();
+}
+
+// Only looked up and synced through: closing them loses nothing.
+RunFiles::~RunFiles() {
+  for (const auto& opened : directories_->opened)
+    close(opened.second.fd);
+  runDirectories = nullptr;
+}
 
 std::vector<std::string> programArguments(int argc, char** argv) {
   return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
@@ -579,7 +604,8 @@ std::string resolveLinks(const std::string& path) {
     if (!lookUp(name, st) || !S_ISLNK(st.st_mode))
       return current;
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
-    const ssize_t length = readlinkat(name.directory->fd, name.leaf, &target[0], target.size());
+    const ssize_t length =
+        readlinkat(name.directory->fd, name.leaf.c_str(), &target[0], target.size());
     if (length <= 0 || static_cast<size_t>(length) >= target.size())
       return current;
     target.resize(static_cast<size_t>(length));
@@ -601,19 +627,19 @@ Opened openLockedHeader(const std::string& path, File& header) {
   if (name.directory == nullptr)
     return Opened::kMissing;
   // "dir/" names the directory itself.
-  if (*name.leaf == '\0')
+  if (name.leaf.empty())
     name.leaf = ".";
   for (int look = 1;; ++look) {
     // Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
     struct stat st;
-    if (fstatat(name.directory->fd, name.leaf, &st, 0) != 0) {
+    if (fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) != 0) {
       if (errno == ENOENT && look < kMissingHeaderLooks && awaitMovedHeader(path, name))
         continue;
       return Opened::kMissing;
     }
     if (!S_ISREG(st.st_mode))
       return Opened::kNotRegular;
-    const int d = openToLock(name.directory->fd, name.leaf);
+    const int d = openToLock(name.directory->fd, name.leaf.c_str());
     if (d < 0)
       return Opened::kMissing;
     // It may have been swapped for something else in between.
@@ -747,7 +773,7 @@ bool removeFile(const std::string& path) {
   const Name name = nameOf(path);
   if (name.directory == nullptr)
     return errno == ENOENT;
-  return unlinkat(name.directory->fd, name.leaf, 0) == 0 || errno == ENOENT;
+  return unlinkat(name.directory->fd, name.leaf.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 bool linkOld(File& header, const std::string& to, const std::string& old) {
@@ -797,7 +823,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
   const Name source = nameOf(from);
   const Name target = nameOf(to);
   return source.directory != nullptr && target.directory != nullptr &&
-         renameat(source.directory->fd, source.leaf, target.directory->fd, target.leaf) == 0;
+         renameat(source.directory->fd, source.leaf.c_str(), target.directory->fd,
+                  target.leaf.c_str()) == 0;
 }
 
 bool syncDirectories(const std::string& a, const std::string& b) {

@@ -293,6 +293,13 @@ bool moveOver(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
+// Every call names its file by the full path, and nothing is kept open between them.
+struct RunFiles::Directories {};
+
+RunFiles::RunFiles() = default;
+
+RunFiles::~RunFiles() = default;
+
 int64_t monotonicMs() {
   return static_cast<int64_t>(GetTickCount64());
 }

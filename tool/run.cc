@@ -295,6 +295,8 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
     report += "Error Tallier Increment out of range: " + settings.incrementText + "\n";
     return kFileError;
   }
+  // Closed last, once the header is.
+  RunFiles files;
   const std::string headerPath = resolveLinks(settings.headerPath);
   if (companionName(headerPath, "new") == headerPath) {
     report += copyWouldTakeHeaderName(settings);
