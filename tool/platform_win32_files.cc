@@ -66,14 +66,10 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
   std::wstring own;
   if (!finalName(moved, own))
     return name;
-  const size_t ownLeaf = own.rfind(L'\\') + 1;
-  const size_t tilde = own.rfind(L'~');
-  if (tilde == std::wstring::npos || tilde < ownLeaf)
+  own = widen(nameBeforeScratch(toUtf8(own.c_str())));
+  if (own.empty())
     return name;
-  if (tilde + 1 == own.size())
-    own.erase(tilde);
-  else
-    own[tilde] = L'.';
+  const size_t ownLeaf = own.rfind(L'\\') + 1;
   const size_t leaf = name.rfind(L'\\') + 1;
   if (CompareStringOrdinal(own.c_str() + ownLeaf, -1, name.c_str() + leaf, -1, TRUE) != CSTR_EQUAL)
     return name;
