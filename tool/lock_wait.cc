@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform.h"
-
 namespace tallier {
 
 namespace {
@@ -12,6 +10,18 @@ namespace {
 // for about a millisecond each.
 constexpr int kFirstPauseMs = 1;
 constexpr int kLongestPauseMs = 16;
+
+// The system's lock on an open file and its look at the name.
+class FileLock final : public LockSite {
+ public:
+  FileLock(File& file, const std::string& path) : file_(file), path_(path) {}
+  LockTry tryLock() override { return tryRunLock(file_); }
+  bool stillNamed() override { return namesOpenFile(path_, file_); }
+
+ private:
+  File& file_;
+  const std::string& path_;
+};
 
 }  // namespace
 
@@ -40,6 +50,11 @@ Lock waitForLock(LockSite& site) {
       return Lock::kHeld;
     site.pauseMs(pause);
   }
+}
+
+Lock waitForLock(File& file, const std::string& path) {
+  FileLock site(file, path);
+  return waitForLock(site);
 }
 
 }  // namespace tallier

@@ -4,6 +4,9 @@
 #define TALLIER_LOCK_WAIT_H_
 
 #include <cstdint>
+#include <string>
+
+#include "platform.h"
 
 namespace tallier {
 
@@ -26,9 +29,6 @@ constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / kBusyNamePatience
 /// that share the name each have it in turn, and a program that keeps putting a file there
 /// does not hold a run for ever.
 constexpr int kFreshFileAttempts = 100;
-
-/// How one try at a lock ended.
-enum class LockTry { kTaken, kBusy, kFailed };
 
 /// How waiting for a lock ended.
 enum class Lock {
@@ -55,6 +55,9 @@ class LockSite {
 /// name: then kMoved sends the caller to the new file, whose wait starts afresh. A lock held
 /// past kLockPatienceMs while the name keeps naming this file is another program's.
 Lock waitForLock(LockSite& site);
+
+/// Waits for the run's lock on the open `file`, which `path` named when it was opened.
+Lock waitForLock(File& file, const std::string& path);
 
 }  // namespace tallier
 

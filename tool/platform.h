@@ -79,6 +79,13 @@ enum class Opened {
   kNotReplaceable  ///< the run could not rename its copy over it (POSIX: a sticky directory)
 };
 
+/// How one try at a lock ended.
+enum class LockTry { kTaken, kBusy, kFailed };
+
+/// Tries once, without waiting, the lock that runs take in turns on the open `file` (the
+/// header, or the copy's name). Waiting for it is lock_wait's.
+LockTry tryRunLock(File& file);
+
 /// Opens the header for reading, without blocking on what is not a regular file, and waits
 /// for the lock that serialises runs on it (see lock_wait.h). The lock lasts until the file is
 /// closed, and the system drops it when the process dies.

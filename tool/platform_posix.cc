@@ -223,26 +223,10 @@ bool windowsLockTaken(int d) {
 #endif
 }
 
-// The run's lock on `d`, the file that `name` named when it was opened. The flock is kept
-// while a Windows run holds its lock, so that later Linux runs wait behind this one.
-class FileLock final : public LockSite {
- public:
-  FileLock(int d, const Name& name) : d_(d), name_(name) {}
-  LockTry tryLock() override {
-    if (flock(d_, LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(d_))
-      return LockTry::kTaken;
-    return errno == EWOULDBLOCK || errno == EINTR ? LockTry::kBusy : LockTry::kFailed;
-  }
-  bool stillNamed() override { return tallier::stillNamed(d_, name_); }
-
- private:
-  int d_;
-  const Name& name_;
-};
-
-Lock lockOf(int d, const Name& name) {
-  FileLock site(d, name);
-  return waitForLock(site);
+Lock lockOf(int d, const std::string& path) {
+  File file;
+  file.handle = d;
+  return waitForLock(file, path);
 }
 
 // A Windows run under Wine leaves the header's name empty between two moves: the header waits
@@ -259,7 +243,7 @@ bool awaitMovedHeader(const std::string& path, const Name& name) {
   const int d = openToLock(scratch.directory->fd, scratch.leaf.c_str());
   if (d < 0)
     return false;
-  const Lock lock = lockOf(d, scratch);
+  const Lock lock = lockOf(d, aside);
   bool found = lock == Lock::kMoved;
   if (lock == Lock::kTaken) {
     const int dir = scratch.directory->fd;
@@ -419,7 +403,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
         openat(dir, name.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = lockOf(created, name);
+      const Lock lock = lockOf(created, path);
       if (lock == Lock::kTaken)
         return created;
       close(created);
@@ -453,7 +437,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
         continue;
       return -1;
     }
-    const Lock lock = lockOf(found, name);
+    const Lock lock = lockOf(found, path);
     const bool removed =
         lock == Lock::kMoved ||
         (lock == Lock::kTaken && (unlinkat(dir, name.leaf.c_str(), 0) == 0 || errno == ENOENT));
@@ -647,7 +631,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
       close(d);
       return Opened::kNotRegular;
     }
-    const Lock lock = lockOf(d, name);
+    const Lock lock = lockOf(d, path);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
       if (!mayRenameOver(name, st)) {
         close(d);
@@ -763,6 +747,14 @@ bool isOwnName(const std::string& path, const File& file) {
   struct stat opened, named;
   return fstat(fd(file), &opened) == 0 && lookUp(nameOf(path), named) && named.st_nlink == 1 &&
          sameFile(opened, named);
+}
+
+// The flock is kept while a Windows run holds its lock, so that later Linux runs wait behind
+// this one.
+LockTry tryRunLock(File& file) {
+  if (flock(fd(file), LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(fd(file)))
+    return LockTry::kTaken;
+  return errno == EWOULDBLOCK || errno == EINTR ? LockTry::kBusy : LockTry::kFailed;
 }
 
 bool namesOpenFile(const std::string& path, const File& file) {

@@ -33,29 +33,10 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// The lock that runs take on the header, and on the copy's name (see createCopy), on
-// `handle`, the file that `name` named when it was opened. Another program may hold a lock
-// over the whole file for as long as it likes.
-class FileLock final : public LockSite {
- public:
-  FileLock(HANDLE handle, const std::wstring& name) : handle_(handle), name_(name) {}
-  LockTry tryLock() override {
-    OVERLAPPED at = {};
-    at.OffsetHigh = kLockOffsetHigh;
-    if (LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-      return LockTry::kTaken;
-    return GetLastError() == ERROR_LOCK_VIOLATION ? LockTry::kBusy : LockTry::kFailed;
-  }
-  bool stillNamed() override { return namesFile(name_, handle_); }
-
- private:
-  HANDLE handle_;
-  const std::wstring& name_;
-};
-
-Lock lockOf(HANDLE handle, const std::wstring& name) {
-  FileLock site(handle, name);
-  return waitForLock(site);
+Lock lockOf(HANDLE handle, const std::string& path) {
+  File file;
+  file.handle = reinterpret_cast<intptr_t>(handle);
+  return waitForLock(file, path);
 }
 
 // The name a header moved aside (open under `moved`) goes back to: `name` as the header's own
@@ -83,7 +64,8 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
 // false when the header is not there to be waited for. A link there, or a name of a file
 // that has others (a hard link), is no header of a run's, and what it leads to is never taken.
 bool awaitMovedHeader(const std::wstring& name) {
-  const std::wstring aside = systemPath(scratchName(toUtf8(name.c_str())));
+  const std::string asidePath = scratchName(toUtf8(name.c_str()));
+  const std::wstring aside = systemPath(asidePath);
   if (nameKind(aside) != NameKind::kSole)
     return false;
   const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -91,7 +73,7 @@ bool awaitMovedHeader(const std::wstring& name) {
   // Not there: the run may have made its other moves meanwhile.
   if (moved == INVALID_HANDLE_VALUE)
     return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const Lock lock = lockOf(moved, aside);
+  const Lock lock = lockOf(moved, asidePath);
   if (lock == Lock::kTaken && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
     MoveFileExW(aside.c_str(), ownNameBack(moved, name).c_str(), MOVEFILE_WRITE_THROUGH);
   CloseHandle(moved);
@@ -158,7 +140,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
                                        attributes, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = lockOf(created, name);
+      const Lock lock = lockOf(created, path);
       if (lock == Lock::kTaken)
         return created;
       CloseHandle(created);
@@ -189,7 +171,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
       }
       return INVALID_HANDLE_VALUE;
     }
-    const Lock lock = lockOf(found, name);
+    const Lock lock = lockOf(found, path);
     const bool removed = lock == Lock::kMoved || (lock == Lock::kTaken && removeFile(path));
     CloseHandle(found);
     if (!removed)
@@ -296,6 +278,16 @@ RunFiles::RunFiles() = default;
 
 RunFiles::~RunFiles() = default;
 
+// The lock that runs take on the header and on the copy's name (see createCopy). Another
+// program may hold a lock over the whole file for as long as it likes.
+LockTry tryRunLock(File& file) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = kLockOffsetHigh;
+  if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+    return LockTry::kTaken;
+  return GetLastError() == ERROR_LOCK_VIOLATION ? LockTry::kBusy : LockTry::kFailed;
+}
+
 int64_t monotonicMs() {
   return static_cast<int64_t>(GetTickCount64());
 }
@@ -318,7 +310,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
-    const Lock lock = lockOf(handle, name);
+    const Lock lock = lockOf(handle, path);
     if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info) &&
         changeTimeOf(handle, header.openedChangeTime)) {
       header.handle = reinterpret_cast<intptr_t>(handle);
