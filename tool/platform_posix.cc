@@ -153,18 +153,23 @@ const Directory* directoryAt(std::string_view path) {
   return &opened.emplace(spelling, directory).first->second;
 }
 
-// A path as its directory, held open, and the name in it.
+// A path as its directory, held open, and the name in it. Without the directory: whether it
+// is missing, and every name in it with it.
 struct Name {
   const Directory* directory;
   std::string leaf;
+  bool directoryMissing;
 };
 
 Name nameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return {directoryAt("."), path};
-  return {directoryAt(slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash)),
-          path.substr(slash + 1)};
+  std::string_view directory = ".";
+  if (slash != std::string::npos)
+    directory = slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash);
+  const Directory* const opened = directoryAt(directory);
+  // Asked at once, while errno still tells why the directory could not be opened.
+  const bool missing = opened == nullptr && errno == ENOENT;
+  return {opened, slash == std::string::npos ? path : path.substr(slash + 1), missing};
 }
 
 // Looks `path` up without following a link there.
@@ -764,7 +769,7 @@ bool namesOpenFile(const std::string& path, const File& file) {
 bool removeFile(const std::string& path) {
   const Name name = nameOf(path);
   if (name.directory == nullptr)
-    return errno == ENOENT;
+    return name.directoryMissing;
   return unlinkat(name.directory->fd, name.leaf.c_str(), 0) == 0 || errno == ENOENT;
 }
 
@@ -805,8 +810,11 @@ bool restoreOld(const std::string& old, const std::string& to, const std::string
 }
 
 bool nameCanBeTaken(const std::string& path) {
+  const Name name = nameOf(path);
   struct stat st;
-  if (!lookUp(nameOf(path), st))
+  if (name.directory == nullptr)
+    return name.directoryMissing;
+  if (fstatat(name.directory->fd, name.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT;
   return !S_ISDIR(st.st_mode);
 }
