@@ -6,7 +6,8 @@ namespace tallier {
 namespace {
 
 // A companion's name cuts the path after its file name's last dot; the scratch name turns that
-// dot into a tilde. Without one, both add to the file name: a directory's dot is not its own.
+// dot into a tilde, which reads back as the dot. Without one, both add to the file name: a
+// directory's dot is not its own.
 TEST(CompanionAndScratchNameTest, CutAfterTheFileNamesLastDotOrTurnItIntoATilde) {
   // path | companion *.new | scratch name
   // clang-format off
@@ -20,6 +21,7 @@ TEST(CompanionAndScratchNameTest, CutAfterTheFileNamesLastDotOrTurnItIntoATilde)
   for (const auto& c : cases) {
     EXPECT_EQ(companionName(c[0], "new"), c[1]) << c[0];
     EXPECT_EQ(scratchName(c[0]), c[2]) << c[0];
+    EXPECT_EQ(nameBeforeScratch(c[2]), c[0]) << c[0];
   }
 }
 

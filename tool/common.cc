@@ -58,4 +58,16 @@ std::string scratchName(std::string_view path) {
   return name;
 }
 
+std::string nameBeforeScratch(std::string_view path) {
+  std::string name(path);
+  const size_t tilde = name.rfind('~');
+  if (tilde == std::string::npos || tilde < fileNameStart(name))
+    return std::string();
+  if (tilde + 1 == name.size())
+    name.erase(tilde);
+  else
+    name[tilde] = '.';
+  return name;
+}
+
 }  // namespace tallier

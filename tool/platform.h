@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +26,20 @@ struct File {
   int64_t openedChangeTime = 0;
 };
 
-/// Where a bulk copy failed.
-enum class CopyError { kNone, kRead, kWrite };
+/// What the file operations keep open for one run, owned by the run and closed when it ends:
+/// on POSIX the directories that every name of the run is reached through, each opened at its
+/// first use (nothing on Windows). The file operations below need one to exist.
+class RunFiles {
+ public:
+  struct Directories;
+  RunFiles();
+  ~RunFiles();
+  RunFiles(const RunFiles&) = delete;
+  RunFiles& operator=(const RunFiles&) = delete;
+
+ private:
+  std::unique_ptr<Directories> directories_;
+};
 
 /// The arguments after the program's name: as given on POSIX; on Windows taken from the wide
 /// command line and held as UTF-8, so that no character is lost to the ANSI code page.
@@ -41,6 +54,12 @@ void prepareProcess();
 
 /// Writes the driver's text to standard output and flushes it; false when that failed.
 bool writeOutput(std::string_view text);
+
+/// Milliseconds on a clock that never goes back, from an arbitrary start.
+int64_t monotonicMs();
+
+/// Waits `ms` milliseconds.
+void sleepMs(int ms);
 
 /// Follows symbolic links at the end of `path` to the file they lead to (on Windows, where
 /// headerName does that once the file is open, `path` as it is).
@@ -60,14 +79,16 @@ enum class Opened {
   kNotReplaceable  ///< the run could not rename its copy over it (POSIX: a sticky directory)
 };
 
-/// How long a run waits for a lock that is not let go while the file under its name stays the
-/// same. Runs ahead of it let go by replacing the file, each in a moment; a program that holds
-/// the lock for as long as it likes (a build run under `flock Version.h make`) is given up on.
-constexpr int kLockPatienceMs = 10000;
+/// How one try at a lock ended.
+enum class LockTry { kTaken, kBusy, kFailed };
+
+/// Tries once, without waiting, the lock that runs take in turns on the open `file` (the
+/// header, or the copy's name). Waiting for it is lock_wait's.
+LockTry tryRunLock(File& file);
 
 /// Opens the header for reading, without blocking on what is not a regular file, and waits
-/// for the lock that serialises runs on it. The lock lasts until the file is closed, and the
-/// system drops it when the process dies.
+/// for the lock that serialises runs on it (see lock_wait.h). The lock lasts until the file is
+/// closed, and the system drops it when the process dies.
 Opened openLockedHeader(const std::string& path, File& header);
 
 /// Creates the rewritten copy anew, locked like the header, private to the run on POSIX, on
@@ -104,8 +125,10 @@ ptrdiff_t readText(File& file, char* data, size_t size);
 /// Writes all of `data` as text.
 bool writeText(File& file, const char* data, size_t size);
 
-/// Copies what is left of `from` to the end of `to`, as readText and writeText would.
-CopyError copyRest(File& from, File& to);
+/// Copies what it can of the rest of `from` to the end of `to` without passing the bytes
+/// through the run, where text needs no conversion (POSIX; on Windows nothing). It stops at the
+/// first refusal, with both offsets past what it copied: readText and writeText carry the rest.
+void copyDirect(File& from, File& to);
 
 /// Gives the written copy the permission bits of `original` (on POSIX after the last write,
 /// which clears the set-user-ID and set-group-ID bits, and with its access ACL, which may name

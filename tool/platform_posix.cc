@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "common.h"
+#include "lock_wait.h"
 #include "platform.h"
+#include "text_copy.h"
 
 namespace tallier {
 
 namespace {
-
-constexpr size_t kCopyBufferSize = 128 * 1024;
 
 // Linux allows 40 links in one path; a longer chain is a loop.
 constexpr int kMaxLinkHops = 40;
@@ -35,11 +35,6 @@ constexpr int kMissingHeaderLooks = 20;
 
 // A longer directory path is opened a piece at a time, each piece well within PATH_MAX.
 constexpr size_t kPathPiece = 2048;
-
-// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
-// for about a millisecond each.
-constexpr long kFirstPauseNs = 1000 * 1000;
-constexpr long kLongestPauseNs = 16 * 1000 * 1000;
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
@@ -120,7 +115,7 @@ int openDirectory(const std::string& path, int flags) {
   return d;
 }
 
-// A directory of the run, held open from its first use until the process ends.
+// A directory of the run, held open from its first use until the run ends.
 struct Directory {
   int fd;
   // Opened for reading, as fsync needs; a directory that may be written but not listed
@@ -128,11 +123,24 @@ struct Directory {
   bool readable;
 };
 
+}  // namespace
+
+struct RunFiles::Directories {
+  std::map<std::string, Directory, std::less<>> opened;
+};
+
+namespace {
+
+// Those of the run under way, which the file operations below reach them through.
+RunFiles::Directories* runDirectories = nullptr;
+
 // Every name a run uses is reached through its directory, opened once: a path of any length
 // works, and a directory renamed or replaced meanwhile is still the one the run began in, so
 // that the header, its companions and the directory synced after the rename stay together.
 const Directory* directoryAt(std::string_view path) {
-  static std::map<std::string, Directory, std::less<>> opened;
+  if (runDirectories == nullptr)
+    return nullptr;
+  auto& opened = runDirectories->opened;
   const auto found = opened.find(path);
   if (found != opened.end())
     return &found->second;
@@ -145,43 +153,36 @@ const Directory* directoryAt(std::string_view path) {
   return &opened.emplace(spelling, directory).first->second;
 }
 
-// A path as its directory, held open, and the name in it.
+// A path as its directory, held open, and the name in it. Without the directory: whether it
+// is missing, and every name in it with it.
 struct Name {
   const Directory* directory;
-  const char* leaf;
+  std::string leaf;
+  bool directoryMissing;
 };
 
 Name nameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return {directoryAt("."), path.c_str()};
-  return {directoryAt(slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash)),
-          path.c_str() + slash + 1};
+  std::string_view directory = ".";
+  if (slash != std::string::npos)
+    directory = slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash);
+  const Directory* const opened = directoryAt(directory);
+  // Asked at once, while errno still tells why the directory could not be opened.
+  const bool missing = opened == nullptr && errno == ENOENT;
+  return {opened, slash == std::string::npos ? path : path.substr(slash + 1), missing};
 }
 
 // Looks `path` up without following a link there.
 bool lookUp(const Name& name, struct stat& st) {
   if (name.directory == nullptr)
     return false;
-  return fstatat(name.directory->fd, name.leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  return fstatat(name.directory->fd, name.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // Whether `name` still names the open file `d`.
 bool stillNamed(int d, const Name& name) {
   struct stat opened, named;
   return fstat(d, &opened) == 0 && lookUp(name, named) && sameFile(opened, named);
-}
-
-void pause(long& ns) {
-  const timespec wait{0, ns};
-  nanosleep(&wait, nullptr);
-  ns = std::min(ns * 2, kLongestPauseNs);
-}
-
-long elapsedMs(const timespec& since) {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
 }
 
 // Opens a file to be locked: for writing too where the run may, which the Windows program's
@@ -227,26 +228,10 @@ bool windowsLockTaken(int d) {
 #endif
 }
 
-enum class Lock { kTaken, kMoved, kHeld, kFailed };
-
-// Waits for the lock on `d`, the file that `name` named when it was opened. A run ahead lets
-// go once it has put another file under that name: then the lock on this one is of no use,
-// and kMoved sends the caller to the new one. A lock held past kLockPatienceMs while the name
-// keeps naming this file is another program's. The flock is kept while a Windows run holds
-// its lock, so that later Linux runs wait behind this one.
-Lock waitForLock(int d, const Name& name) {
-  timespec since;
-  clock_gettime(CLOCK_MONOTONIC, &since);
-  for (long pauseNs = kFirstPauseNs;; pause(pauseNs)) {
-    if (flock(d, LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(d))
-      return stillNamed(d, name) ? Lock::kTaken : Lock::kMoved;
-    if (errno != EWOULDBLOCK && errno != EINTR)
-      return Lock::kFailed;
-    if (!stillNamed(d, name))
-      return Lock::kMoved;
-    if (elapsedMs(since) >= kLockPatienceMs)
-      return Lock::kHeld;
-  }
+Lock lockOf(int d, const std::string& path) {
+  File file;
+  file.handle = d;
+  return waitForLock(file, path);
 }
 
 // A Windows run under Wine leaves the header's name empty between two moves: the header waits
@@ -260,15 +245,15 @@ bool awaitMovedHeader(const std::string& path, const Name& name) {
   struct stat st;
   if (!lookUp(scratch, st) || !S_ISREG(st.st_mode) || st.st_nlink != 1)
     return false;
-  const int d = openToLock(scratch.directory->fd, scratch.leaf);
+  const int d = openToLock(scratch.directory->fd, scratch.leaf.c_str());
   if (d < 0)
     return false;
-  const Lock lock = waitForLock(d, scratch);
+  const Lock lock = lockOf(d, aside);
   bool found = lock == Lock::kMoved;
   if (lock == Lock::kTaken) {
     const int dir = scratch.directory->fd;
-    found = (linkat(dir, scratch.leaf, name.directory->fd, name.leaf, 0) == 0 &&
-             unlinkat(dir, scratch.leaf, 0) == 0) ||
+    found = (linkat(dir, scratch.leaf.c_str(), name.directory->fd, name.leaf.c_str(), 0) == 0 &&
+             unlinkat(dir, scratch.leaf.c_str(), 0) == 0) ||
             errno == EEXIST;
   }
   close(d);
@@ -411,17 +396,19 @@ bool copyAccessAcl(int from, int to) {
 // and Version.hpp) take the name in turns: a file found there is locked first, so that one
 // still in use by a live run is waited for, and removed once its run has ended or died; a
 // link found there is removed, never followed, and so is a second name of the header itself,
-// whose text stays under the header's name.
+// whose text stays under the header's name. A name found taken kFreshFileAttempts times is
+// given up on.
 int takeFreshFile(const std::string& path, const struct stat& header) {
   const Name name = nameOf(path);
   if (name.directory == nullptr)
     return -1;
   const int dir = name.directory->fd;
-  for (;;) {
-    const int created = openat(dir, name.leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
+    const int created =
+        openat(dir, name.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = waitForLock(created, name);
+      const Lock lock = lockOf(created, path);
       if (lock == Lock::kTaken)
         return created;
       close(created);
@@ -439,7 +426,7 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
       return -1;
     }
     if (S_ISLNK(st.st_mode) || sameFile(st, header)) {
-      if (unlinkat(dir, name.leaf, 0) != 0 && errno != ENOENT)
+      if (unlinkat(dir, name.leaf.c_str(), 0) != 0 && errno != ENOENT)
         return -1;
       continue;
     }
@@ -449,20 +436,21 @@ int takeFreshFile(const std::string& path, const struct stat& header) {
       return -1;
     // One that the run may not open may be the copy of another user's live run, in a
     // directory that anyone may write to: it cannot be locked, and is not the run's to remove.
-    const int found = openToLock(dir, name.leaf);
+    const int found = openToLock(dir, name.leaf.c_str());
     if (found < 0) {
       if (errno == ENOENT || errno == ELOOP)
         continue;
       return -1;
     }
-    const Lock lock = waitForLock(found, name);
+    const Lock lock = lockOf(found, path);
     const bool removed =
         lock == Lock::kMoved ||
-        (lock == Lock::kTaken && (unlinkat(dir, name.leaf, 0) == 0 || errno == ENOENT));
+        (lock == Lock::kTaken && (unlinkat(dir, name.leaf.c_str(), 0) == 0 || errno == ENOENT));
     close(found);
     if (!removed)
       return -1;
   }
+  return -1;
 }
 
 // Makes `backup` hold the header's current bytes without moving the header away.
@@ -471,18 +459,20 @@ bool linkBackup(const std::string& header, const std::string& backup) {
   const Name to = nameOf(backup);
   if (from.directory == nullptr || to.directory == nullptr)
     return false;
-  if (linkat(from.directory->fd, from.leaf, to.directory->fd, to.leaf, 0) == 0)
+  if (linkat(from.directory->fd, from.leaf.c_str(), to.directory->fd, to.leaf.c_str(), 0) == 0)
     return true;
   if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV && errno != ENOSYS)
     return false;
   // The file system has no hard links: a synced copy stands in.
   File in, out;
-  in.handle = openat(from.directory->fd, from.leaf, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  in.handle = openat(from.directory->fd, from.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in.handle < 0)
     return false;
   bool made = createCopy(backup, in, out);
   if (made) {
-    made = copyOwnership(in, out) != Ownership::kFailed && copyRest(in, out) == CopyError::kNone &&
+    std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+    made = copyOwnership(in, out) != Ownership::kFailed &&
+           copyRest(in, out, buffer.get(), kCopyBufferSize) == CopyError::kNone &&
            finishCopy(out, in);
     made = closeFile(out) && made;
   }
@@ -526,8 +516,8 @@ bool syncDirectory(const Directory& directory, const Name& file) {
   if (!directory.readable) {
     // A directory that cannot be opened for reading cannot be synced on its own: the whole
     // file system that holds it is, through a file there.
-    const int d =
-        openat(file.directory->fd, file.leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int d = openat(file.directory->fd, file.leaf.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (d < 0)
       return false;
     const bool synced = syncfs(d) == 0;
@@ -553,6 +543,17 @@ bool writtenBack(int d) {
 
 }  // namespace
 
+RunFiles::RunFiles() : directories_(new Directories) {
+  runDirectories = directories_.get();
+}
+
+// Only looked up and synced through: closing them loses nothing.
+RunFiles::~RunFiles() {
+  for (const auto& opened : directories_->opened)
+    close(opened.second.fd);
+  runDirectories = nullptr;
+}
+
 std::vector<std::string> programArguments(int argc, char** argv) {
   return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
 }
@@ -573,6 +574,17 @@ bool writeOutput(std::string_view text) {
   return std::fflush(stdout) == 0 && written;
 }
 
+int64_t monotonicMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+void sleepMs(int ms) {
+  const timespec wait{ms / 1000, ms % 1000 * 1000000L};
+  nanosleep(&wait, nullptr);
+}
+
 std::string resolveLinks(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
@@ -581,7 +593,8 @@ std::string resolveLinks(const std::string& path) {
     if (!lookUp(name, st) || !S_ISLNK(st.st_mode))
       return current;
     std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
-    const ssize_t length = readlinkat(name.directory->fd, name.leaf, &target[0], target.size());
+    const ssize_t length =
+        readlinkat(name.directory->fd, name.leaf.c_str(), &target[0], target.size());
     if (length <= 0 || static_cast<size_t>(length) >= target.size())
       return current;
     target.resize(static_cast<size_t>(length));
@@ -603,22 +616,23 @@ Opened openLockedHeader(const std::string& path, File& header) {
   if (name.directory == nullptr)
     return Opened::kMissing;
   // "dir/" names the directory itself.
-  if (*name.leaf == '\0')
+  if (name.leaf.empty())
     name.leaf = ".";
   for (int look = 1;; ++look) {
     // Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
     struct stat st;
-    if (fstatat(name.directory->fd, name.leaf, &st, 0) != 0) {
+    if (fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) != 0) {
       // A Windows run may also have finished both its moves between the two looks: the
       // header is back under its name.
       if (errno == ENOENT && look < kMissingHeaderLooks &&
-          (awaitMovedHeader(path, name) || fstatat(name.directory->fd, name.leaf, &st, 0) == 0))
+          (awaitMovedHeader(path, name) ||
+           fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) == 0))
         continue;
       return Opened::kMissing;
     }
     if (!S_ISREG(st.st_mode))
       return Opened::kNotRegular;
-    const int d = openToLock(name.directory->fd, name.leaf);
+    const int d = openToLock(name.directory->fd, name.leaf.c_str());
     if (d < 0)
       return Opened::kMissing;
     // It may have been swapped for something else in between.
@@ -626,7 +640,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
       close(d);
       return Opened::kNotRegular;
     }
-    const Lock lock = waitForLock(d, name);
+    const Lock lock = lockOf(d, path);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
       if (!mayRenameOver(name, st)) {
         close(d);
@@ -683,27 +697,20 @@ bool writeText(File& file, const char* data, size_t size) {
   return true;
 }
 
-CopyError copyRest(File& from, File& to) {
+void copyDirect(File& from, File& to) {
 #ifdef __linux__
   // The kernel copies file to file without passing the bytes through us, and may share
-  // extents on file systems that can. Whatever it refuses, the plain loop below redoes and
+  // extents on file systems that can. Whatever it refuses, the caller's plain loop redoes and
   // names: a failed call has copied nothing and moved neither offset.
   for (;;) {
     const ssize_t copied = copy_file_range(fd(from), nullptr, fd(to), nullptr, 1 << 30, 0);
     if (copied <= 0)
       break;
   }
+#else
+  static_cast<void>(from);
+  static_cast<void>(to);
 #endif
-  std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
-  for (;;) {
-    const ptrdiff_t got = readText(from, buffer.get(), kCopyBufferSize);
-    if (got < 0)
-      return CopyError::kRead;
-    if (got == 0)
-      return CopyError::kNone;
-    if (!writeText(to, buffer.get(), static_cast<size_t>(got)))
-      return CopyError::kWrite;
-  }
 }
 
 Ownership copyOwnership(const File& header, const File& copy) {
@@ -751,6 +758,14 @@ bool isOwnName(const std::string& path, const File& file) {
          sameFile(opened, named);
 }
 
+// The flock is kept while a Windows run holds its lock, so that later Linux runs wait behind
+// this one.
+LockTry tryRunLock(File& file) {
+  if (flock(fd(file), LOCK_EX | LOCK_NB) == 0 && windowsLockTaken(fd(file)))
+    return LockTry::kTaken;
+  return errno == EWOULDBLOCK || errno == EINTR ? LockTry::kBusy : LockTry::kFailed;
+}
+
 bool namesOpenFile(const std::string& path, const File& file) {
   return stillNamed(fd(file), nameOf(path));
 }
@@ -758,8 +773,8 @@ bool namesOpenFile(const std::string& path, const File& file) {
 bool removeFile(const std::string& path) {
   const Name name = nameOf(path);
   if (name.directory == nullptr)
-    return errno == ENOENT;
-  return unlinkat(name.directory->fd, name.leaf, 0) == 0 || errno == ENOENT;
+    return name.directoryMissing;
+  return unlinkat(name.directory->fd, name.leaf.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 bool linkOld(File& header, const std::string& to, const std::string& old) {
@@ -799,8 +814,11 @@ bool restoreOld(const std::string& old, const std::string& to, const std::string
 }
 
 bool nameCanBeTaken(const std::string& path) {
+  const Name name = nameOf(path);
   struct stat st;
-  if (!lookUp(nameOf(path), st))
+  if (name.directory == nullptr)
+    return name.directoryMissing;
+  if (fstatat(name.directory->fd, name.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT;
   return !S_ISDIR(st.st_mode);
 }
@@ -809,7 +827,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
   const Name source = nameOf(from);
   const Name target = nameOf(to);
   return source.directory != nullptr && target.directory != nullptr &&
-         renameat(source.directory->fd, source.leaf, target.directory->fd, target.leaf) == 0;
+         renameat(source.directory->fd, source.leaf.c_str(), target.directory->fd,
+                  target.leaf.c_str()) == 0;
 }
 
 bool syncDirectories(const std::string& a, const std::string& b) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common.h"
+#include "lock_wait.h"
 #include "platform_win32.h"
 
 namespace tallier {
@@ -21,48 +22,21 @@ constexpr DWORD kLockOffsetHigh = 0x40000000;
 // How often a missing header is looked for again after a wait for the run that moved it.
 constexpr int kMissingHeaderLooks = 20;
 
-// How often a copy's name is taken again after it was found taken, by another run's copy or
-// a leftover that was removed meanwhile, before the name counts as one that cannot be had.
-constexpr int kFreshFileAttempts = 100;
-
 // Windows renames nothing over a file that is open, and runs on headers that share a backup's
 // name each look at it for an instant (is it my header? can it be replaced?): a rename over a
 // busy name is tried again for a while before it counts as failed.
-constexpr int kBusyTargetAttempts = 50;
 constexpr DWORD kBusyTargetPauseMs = 10;
+constexpr int kBusyTargetAttempts = kBusyNamePatienceMs / kBusyTargetPauseMs;
 
 // Only the attributes that say how a file may be used; the system keeps the others.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// The pauses between looks at a lock that is held: short at first, since runs ahead hold it
-// for a moment each.
-constexpr DWORD kFirstPauseMs = 1;
-constexpr DWORD kLongestPauseMs = 16;
-
-enum class Lock { kTaken, kMoved, kHeld, kFailed };
-
-// Waits for the lock that runs take on the header, and on the copy's name (see createCopy),
-// on `handle`, the file that `name` named when it was opened. A run ahead lets go once it has
-// put another file under that name: then the lock on this one is of no use, and kMoved sends
-// the caller to the new one. A lock held past kLockPatienceMs while the name keeps naming this
-// file is another program's, which may hold it over the whole file for as long as it likes.
-Lock waitForLock(HANDLE handle, const std::wstring& name) {
-  const ULONGLONG since = GetTickCount64();
-  for (DWORD pauseMs = kFirstPauseMs;; pauseMs = std::min(pauseMs * 2, kLongestPauseMs)) {
-    OVERLAPPED at = {};
-    at.OffsetHigh = kLockOffsetHigh;
-    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-      return namesFile(name, handle) ? Lock::kTaken : Lock::kMoved;
-    if (GetLastError() != ERROR_LOCK_VIOLATION)
-      return Lock::kFailed;
-    if (!namesFile(name, handle))
-      return Lock::kMoved;
-    if (GetTickCount64() - since >= kLockPatienceMs)
-      return Lock::kHeld;
-    Sleep(pauseMs);
-  }
+Lock lockOf(HANDLE handle, const std::string& path) {
+  File file;
+  file.handle = reinterpret_cast<intptr_t>(handle);
+  return waitForLock(file, path);
 }
 
 // The name a header moved aside (open under `moved`) goes back to: `name` as the header's own
@@ -73,14 +47,10 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
   std::wstring own;
   if (!finalName(moved, own))
     return name;
-  const size_t ownLeaf = own.rfind(L'\\') + 1;
-  const size_t tilde = own.rfind(L'~');
-  if (tilde == std::wstring::npos || tilde < ownLeaf)
+  own = widen(nameBeforeScratch(toUtf8(own.c_str())));
+  if (own.empty())
     return name;
-  if (tilde + 1 == own.size())
-    own.erase(tilde);
-  else
-    own[tilde] = L'.';
+  const size_t ownLeaf = own.rfind(L'\\') + 1;
   const size_t leaf = name.rfind(L'\\') + 1;
   if (CompareStringOrdinal(own.c_str() + ownLeaf, -1, name.c_str() + leaf, -1, TRUE) != CSTR_EQUAL)
     return name;
@@ -94,7 +64,8 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
 // false when the header is not there to be waited for. A link there, or a name of a file
 // that has others (a hard link), is no header of a run's, and what it leads to is never taken.
 bool awaitMovedHeader(const std::wstring& name) {
-  const std::wstring aside = systemPath(scratchName(toUtf8(name.c_str())));
+  const std::string asidePath = scratchName(toUtf8(name.c_str()));
+  const std::wstring aside = systemPath(asidePath);
   if (nameKind(aside) != NameKind::kSole)
     return false;
   const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -102,7 +73,7 @@ bool awaitMovedHeader(const std::wstring& name) {
   // Not there: the run may have made its other moves meanwhile.
   if (moved == INVALID_HANDLE_VALUE)
     return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const Lock lock = waitForLock(moved, aside);
+  const Lock lock = lockOf(moved, asidePath);
   if (lock == Lock::kTaken && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
     MoveFileExW(aside.c_str(), ownNameBack(moved, name).c_str(), MOVEFILE_WRITE_THROUGH);
   CloseHandle(moved);
@@ -162,7 +133,8 @@ bool clearLinkName(const std::string& path) {
 
 // Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
 // and Version.hpp) take the name in turns: a file found there is locked first, so that one
-// still in use by a live run is waited for, and removed once its run has ended or died.
+// still in use by a live run is waited for, and removed once its run has ended or died. A
+// name found taken kFreshFileAttempts times is given up on.
 HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
   const std::wstring name = systemPath(path);
   int vanishedAt = -1;
@@ -171,7 +143,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
                                        attributes, nullptr);
     if (created != INVALID_HANDLE_VALUE) {
       // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = waitForLock(created, name);
+      const Lock lock = lockOf(created, path);
       if (lock == Lock::kTaken)
         return created;
       CloseHandle(created);
@@ -202,7 +174,7 @@ HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
       }
       return INVALID_HANDLE_VALUE;
     }
-    const Lock lock = waitForLock(found, name);
+    const Lock lock = lockOf(found, path);
     const bool removed = lock == Lock::kMoved || (lock == Lock::kTaken && removeFile(path));
     CloseHandle(found);
     if (!removed)
@@ -302,6 +274,31 @@ bool moveOver(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
+// Every call names its file by the full path, and nothing is kept open between them.
+struct RunFiles::Directories {};
+
+RunFiles::RunFiles() = default;
+
+RunFiles::~RunFiles() = default;
+
+// The lock that runs take on the header and on the copy's name (see createCopy). Another
+// program may hold a lock over the whole file for as long as it likes.
+LockTry tryRunLock(File& file) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = kLockOffsetHigh;
+  if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+    return LockTry::kTaken;
+  return GetLastError() == ERROR_LOCK_VIOLATION ? LockTry::kBusy : LockTry::kFailed;
+}
+
+int64_t monotonicMs() {
+  return static_cast<int64_t>(GetTickCount64());
+}
+
+void sleepMs(int ms) {
+  Sleep(static_cast<DWORD>(ms));
+}
+
 Opened openLockedHeader(const std::string& path, File& header) {
   const std::wstring name = systemPath(path);
   for (;;) {
@@ -316,7 +313,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     // The run before us may have replaced the header while we waited: the lock we hold is
     // then on its old file, and the current one must be opened and locked again.
-    const Lock lock = waitForLock(handle, name);
+    const Lock lock = lockOf(handle, path);
     if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info) &&
         changeTimeOf(handle, header.openedChangeTime)) {
       header.handle = reinterpret_cast<intptr_t>(handle);

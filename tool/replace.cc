@@ -1,13 +1,10 @@
 #include "replace.h"
 
 #include "common.h"
+#include "lock_wait.h"
 #include "platform.h"
 
 namespace tallier {
-
-// Each replaceFile waits half a second for a backup that another program holds: together
-// they wait as long as a run waits for a lock.
-constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / 500;
 
 bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHeader& previous) {
   previous.backupPath = companionName(headerPath, "bak");

@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "replace.h"
 #include "rewriter.h"
+#include "text_copy.h"
 
 namespace tallier {
 
@@ -20,27 +21,24 @@ constexpr char kUsage[] =
     "Tallier [file = Version.h] ; [varname = BuildCount] ; [inc.= +1]\n"
     "Tallier reads filename & in-decrements the value after varname.\n";
 
-// Big enough to read a header at the speed of copying it, small enough that a large header
-// costs no more memory than a small one.
-constexpr size_t kBufferSize = 128 * 1024;
-
 enum class PassOutcome { kRewritten, kNotFound, kOutOfRange, kReadError, kWriteError };
 
 // Copies the header into the copy, rewriting the first line that holds the counter.
 class Pass {
  public:
-  Pass(File& header, File& copy, const RunSettings& settings)
+  Pass(File& header, File& copy, const RunSettings& settings, size_t bufferSize)
       : header_(header),
         copy_(copy),
         rewriter_(settings.macroName, settings.increment),
-        buffer_(new char[kBufferSize]) {}
+        buffer_(new char[bufferSize]),
+        size_(bufferSize) {}
 
   PassOutcome run(int32_t& value) {
     size_t carried = 0;  // bytes at the front of the buffer that the rewriter must see again
     bool undecided = true;
     rewriter_.startText();
     for (;;) {
-      const ptrdiff_t got = readText(header_, buffer_.get() + carried, kBufferSize - carried);
+      const ptrdiff_t got = readText(header_, buffer_.get() + carried, size_ - carried);
       if (got < 0)
         return PassOutcome::kReadError;
       if (got == 0)
@@ -130,7 +128,8 @@ class Pass {
         !writeText(copy_, number, static_cast<size_t>(converted.ptr - number)) ||
         !emit(step.keep + step.skip, end))
       return PassOutcome::kWriteError;
-    switch (copyRest(header_, copy_)) {
+    // What the buffer held is written: it carries the rest.
+    switch (copyRest(header_, copy_, buffer_.get(), size_)) {
       case CopyError::kNone:
         return PassOutcome::kRewritten;
       case CopyError::kRead:
@@ -145,6 +144,7 @@ class Pass {
   File& copy_;
   DefineLineRewriter rewriter_;
   std::unique_ptr<char[]> buffer_;
+  size_t size_;
 };
 
 std::string copyWouldTakeHeaderName(const RunSettings& settings) {
@@ -234,7 +234,7 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     return kFileError;
   }
   int32_t value = 0;
-  PassOutcome outcome = Pass(header, copy, settings).run(value);
+  PassOutcome outcome = Pass(header, copy, settings, kCopyBufferSize).run(value);
   // The copy must be on disk before it takes the header's name; a failure to get it there
   // is a failed write like any other.
   if (outcome == PassOutcome::kRewritten && !finishCopy(copy, header))
@@ -295,6 +295,8 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
     report += "Error Tallier Increment out of range: " + settings.incrementText + "\n";
     return kFileError;
   }
+  // Closed last, once the header is.
+  RunFiles files;
   const std::string headerPath = resolveLinks(settings.headerPath);
   if (companionName(headerPath, "new") == headerPath) {
     report += copyWouldTakeHeaderName(settings);
