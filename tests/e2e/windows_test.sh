@@ -263,15 +263,12 @@ renames_wait_for_the_disk() {
 # for, with the strace options given; TRACER is the tracer's process, or empty where there
 # is no such server or strace cannot attach to it.
 trace_wineserver() {
-  local server
+  local server p
   TRACER= && wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
-  for server in $(pgrep wineserver); do
-    tr '\0' '\n' <"/proc/$server/environ" 2>/dev/null | grep -qx "WINEPREFIX=${WINEPREFIX:-$HOME/.wine}" && break
-    server=
-  done
+  server=$(for p in $(pgrep wineserver); do tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null |
+    grep -qx "WINEPREFIX=${WINEPREFIX:-$HOME/.wine}" && echo "$p"; done)
   [ -n "$server" ] || { echo "SKIP: no wineserver found for the prefix"; return; }
-  strace -qq -o /dev/null -p "$server" "$@" & TRACER=$!
-  sleep 1
+  strace -qq -o /dev/null -p "$server" "$@" & TRACER=$! && sleep 1
   kill -0 $TRACER 2>/dev/null || { TRACER= && echo "SKIP: strace cannot attach to wineserver"; }
 }
 
