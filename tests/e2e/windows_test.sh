@@ -260,16 +260,17 @@ renames_wait_for_the_disk() {
 }
 
 # Starts tracing the wineserver of this prefix, which makes the moves that Windows runs ask
-# for, with the strace options given; TRACER is the tracer's process, or empty where there
-# is no such server or strace cannot attach to it.
+# for, with the strace options given, as the process TRACER; fails where there is no such
+# server or strace cannot attach to it.
 trace_wineserver() {
   local server p
-  TRACER= && wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
+  wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
   server=$(for p in $(pgrep wineserver); do tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null |
     grep -qx "WINEPREFIX=${WINEPREFIX:-$HOME/.wine}" && echo "$p"; done)
-  [ -n "$server" ] || { echo "SKIP: no wineserver found for the prefix"; return; }
-  strace -qq -o /dev/null -p "$server" "$@" & TRACER=$! && sleep 1
-  kill -0 $TRACER 2>/dev/null || { TRACER= && echo "SKIP: strace cannot attach to wineserver"; }
+  [ -n "$server" ] || { echo "SKIP: no wineserver found for the prefix"; return 1; }
+  strace -qq -o /dev/null -p "$server" "$@" & TRACER=$!
+  until grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$server/status" || ! kill -0 $TRACER 2>/dev/null; do sleep .05; done
+  kill -0 $TRACER 2>/dev/null || { echo "SKIP: strace cannot attach to wineserver"; return 1; }
 }
 
 # A file that another program puts under the copy's name once the copy is written (a Linux
@@ -279,8 +280,7 @@ trace_wineserver() {
 copy_replaced_before_the_rename() {
   local i
   header Version.h && printf 'previous backup\n' >Version.bak
-  trace_wineserver -P "$PWD/Version.h" -e trace=rename -e inject=rename:delay_enter=2000000:when=1
-  [ -n "$TRACER" ] || return
+  trace_wineserver -P "$PWD/Version.h" -e trace=rename -e inject=rename:delay_enter=2000000:when=1 || return
   (for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null || echo 0)" -ge 22 ] && break; sleep .01; done
     : >x && mv x Version.new) &
   run
@@ -297,8 +297,7 @@ copy_replaced_before_the_rename() {
 header_back_between_two_looks() {
   [ -n "${LINUX_TALLIER:-}" ] || { echo "SKIP: the Linux tallier, TALLIER_LINUX_TALLIER, not given"; return; }
   header Version.h
-  trace_wineserver -P "$PWD/Version.new" -e trace=rename -e inject=rename:delay_enter=2000000:when=1
-  [ -n "$TRACER" ] || return
+  trace_wineserver -P "$PWD/Version.new" -e trace=rename -e inject=rename:delay_enter=2000000:when=1 || return
   ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"$SCRATCH_ROOT/windows.out" 2>&1 & local windows=$!
   until [ -e Version~h ] || ! kill -0 $windows 2>/dev/null; do sleep .02; done
   check "the Linux run" "$(strace -qq -o /dev/null -e trace=newfstatat -e inject=newfstatat:delay_enter=3000000:when=3 \
