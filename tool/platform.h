@@ -92,11 +92,10 @@ LockTry tryRunLock(File& file);
 Opened openLockedHeader(const std::string& path, File& header);
 
 /// Creates the rewritten copy anew, locked like the header, private to the run on POSIX, on
-/// Windows with the
-/// attributes (read-only among them) and security descriptor of `header`; copyOwnership and
-/// finishCopy give it the rest of the header's permissions. A leftover file or link of that
-/// name is removed first, never written through; on Windows, where removing a hard link to
-/// the header changes the header, its change time is then taken again.
+/// Windows with the attributes (read-only among them) and security descriptor of `header`;
+/// copyOwnership and finishCopy give it the rest of the header's permissions. A leftover file or
+/// link of that name is removed first, never written through; on Windows, where removing a hard
+/// link to the header changes the header, its change time is then taken again.
 bool createCopy(const std::string& path, File& header, File& copy);
 
 /// How giving the copy the header's owner ended.
