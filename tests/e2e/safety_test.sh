@@ -212,7 +212,9 @@ EOF
 # permissions narrowed then, are not undone, and nothing is replaced, but a reader changes
 # nothing; another program's file put under the copy's name never becomes the header, and a
 # run that waited for the copy's name while a Windows run replaced the header leaves that
-# run's way to the backup alone; a closed output pipe, a file-size or memory limit are failures like any other. Each says so and leaves the header as expected.
+# run's way to the backup alone; a closed output pipe, a file-size limit and the lowest memory
+# limit the tool gets past its start under (which differs with the build and the machine, so it
+# is searched for) are failures like any other. Each says so and leaves the header as expected.
 # what runs ("$@" is the tool) | status | message | header after | backup after
 others_and_limits() {
   local how status message after backup helpers
@@ -229,9 +231,12 @@ time.sleep(.5); exec(sys.argv[2])" "$1" "$3" & until [ -e held ]; do sleep .01; 
     early() { ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null $2:delay_enter=1000000 "${@:3}" & sleep .5; eval "$1"; wait $!; }
     mapped() { python3 -c "import mmap, os, time
 m = mmap.mmap(os.open(\"Version.h\", os.O_RDWR), 0); m[0] = m[0]; open(\"held\", \"w\"); time.sleep(.7); m[3] = 88" &
-      local p=$!; until [ -e held ]; do sleep .01; done; "$@"; local s=$?; wait $p; return $s; }; '
+      local p=$!; until [ -e held ]; do sleep .01; done; "$@"; local s=$?; wait $p; return $s; }
+    starved() { cp Version.h before; local kb s; for kb in $(seq 1000 20 3000); do
+      bash -c "prlimit --as=\$((\$0 << 10)) \"\$@\"; exit \$?" $kb "$@" 2>err; s=$?
+      if ((s < 126)) || ! cmp -s Version.h before; then cat err >&2; return $s; fi; done; }; '
   while IFS='|' read -r how status message after backup; do
-    [[ $how == *'ulimit -v'* ]] && grep -qa __asan_init "$TALLIER" && continue
+    [[ $how == starved* ]] && grep -qa __asan_init "$TALLIER" && continue
     make_header
     WRAP=(bash -c "$helpers$how" -) && run && WRAP=()
     check "status, output, stderr, header and backup with $how" \
@@ -254,7 +259,7 @@ wine Version.new EX 'os.rename("Version.new", "Version.h")' "$@"|1|Error Tallier
 wine Version.new EX 'os.rename("Version.h", "Version~h"); os.rename("Version.new", "Version.h"); time.sleep(.3); os.rename("Version~h", "Version.bak")' "$@"|1|Error Tallier Changed during the run: Version.h|torn|old
 closed "$@"|1||new|old
 ulimit -f 4; "$@"|1|Error Tallier Error writing: Version.new|old|stale
-ulimit -v 1200; "$@"|1|Error Tallier Out of memory|old|stale
+starved "$@"|1|Error Tallier Out of memory|old|stale
 EOF
 }
 
