@@ -72,11 +72,10 @@ std::string headerName(const std::string& path, const File& header);
 
 /// How opening the header ended.
 enum class Opened {
-  kLocked,         ///< open, and the run's lock on it taken
-  kMissing,        ///< it cannot be opened (absent, no permission)
-  kNotRegular,     ///< it is a directory, a device, a FIFO: nothing a run may read as a header
-  kLockHeld,       ///< another program holds its lock and does not let go
-  kNotReplaceable  ///< the run could not rename its copy over it (POSIX: a sticky directory)
+  kLocked,      ///< open, and the run's lock on it taken
+  kMissing,     ///< it cannot be opened (absent, no permission)
+  kNotRegular,  ///< it is a directory, a device, a FIFO: nothing a run may read as a header
+  kLockHeld     ///< another program holds its lock and does not let go
 };
 
 /// How one try at a lock ended.
@@ -90,6 +89,11 @@ LockTry tryRunLock(File& file);
 /// for the lock that serialises runs on it (see lock_wait.h). The lock lasts until the file is
 /// closed, and the system drops it when the process dies.
 Opened openLockedHeader(const std::string& path, File& header);
+
+/// False when the run could not rename its copy over the open header, nor the header to its
+/// scratch name: on POSIX in a directory where only a file's owner may rename it (the sticky
+/// bit, as /tmp), for a run that owns neither the header nor the directory.
+bool mayReplace(const std::string& path, const File& header);
 
 /// Creates the rewritten copy anew, locked like the header, private to the run on POSIX, on
 /// Windows with the attributes (read-only among them) and security descriptor of `header`;

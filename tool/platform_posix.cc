@@ -500,17 +500,6 @@ bool actsForAnyOwner() {
          (data[CAP_FOWNER / 32].effective >> (CAP_FOWNER % 32) & 1) != 0;
 }
 
-// In a directory where only a file's owner may rename it or rename over it (the sticky bit,
-// as /tmp), a run that owns neither the header nor the directory would fail at the last
-// rename, and leave the header's scratch link, which it could not remove, behind. Where the
-// directory cannot be looked at, the renames tell.
-bool mayRenameOver(const Name& name, const struct stat& header) {
-  struct stat dir;
-  const uid_t me = geteuid();
-  return fstat(name.directory->fd, &dir) != 0 || (dir.st_mode & S_ISVTX) == 0 ||
-         header.st_uid == me || dir.st_uid == me || actsForAnyOwner();
-}
-
 // `file` names a file on the directory's file system.
 bool syncDirectory(const Directory& directory, const Name& file) {
   if (!directory.readable) {
@@ -642,10 +631,6 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     const Lock lock = lockOf(d, path);
     if (lock == Lock::kTaken && fstat(d, &st) == 0) {
-      if (!mayRenameOver(name, st)) {
-        close(d);
-        return Opened::kNotReplaceable;
-      }
       header.handle = d;
       header.openedChangeTime = changeTimeOf(st);
       header.openedSize = st.st_size;
@@ -657,6 +642,16 @@ Opened openLockedHeader(const std::string& path, File& header) {
     if (lock != Lock::kMoved)
       return Opened::kMissing;
   }
+}
+
+// Where the directory cannot be looked at, the renames tell.
+bool mayReplace(const std::string& path, const File& header) {
+  const Name name = nameOf(path);
+  struct stat dir, st;
+  const uid_t me = geteuid();
+  return name.directory != nullptr && fstat(fd(header), &st) == 0 &&
+         (fstat(name.directory->fd, &dir) != 0 || (dir.st_mode & S_ISVTX) == 0 || st.st_uid == me ||
+          dir.st_uid == me || actsForAnyOwner());
 }
 
 bool createCopy(const std::string& path, File& header, File& copy) {

@@ -330,6 +330,11 @@ Opened openLockedHeader(const std::string& path, File& header) {
   }
 }
 
+// The renames that replace the header need only what removeFile needs.
+bool mayReplace(const std::string&, const File&) {
+  return true;
+}
+
 // A file created read-only still gives a handle that writes.
 bool createCopy(const std::string& path, File& header, File& copy) {
   // A hard link to the header under the copy's name goes first, since removing it changes

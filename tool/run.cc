@@ -316,12 +316,16 @@ ExitStatus runSettings(const RunSettings& settings, std::string& report) {
       report +=
           "Error Tallier Can't lock: " + settings.headerPath + ", another program holds its lock\n";
       return kFileError;
-    case Opened::kNotReplaceable:
-      report += "Error Tallier Can't rename: " + companionName(headerPath, "new") + " to " +
-                settings.headerPath + "\n";
-      return kFileError;
     case Opened::kLocked:
       break;
+  }
+  // Found before anything changes, rather than at the last rename, which would leave the
+  // header's scratch name behind where the run may not remove it.
+  if (!mayReplace(headerPath, header)) {
+    closeFile(header);
+    report += "Error Tallier Can't rename: " + companionName(headerPath, "new") + " to " +
+              settings.headerPath + "\n";
+    return kFileError;
   }
   // The companions and every rename go by the file's own name, however it was typed.
   const ExitStatus status = advance(settings, header, headerName(headerPath, header), report);
