@@ -232,8 +232,7 @@ time.sleep(.5); exec(sys.argv[2])" "$1" "$3" & until [ -e held ]; do sleep .01; 
     mapped() { python3 -c "import mmap, os, time
 m = mmap.mmap(os.open(\"Version.h\", os.O_RDWR), 0); m[0] = m[0]; open(\"held\", \"w\"); time.sleep(.7); m[3] = 88" &
       local p=$!; until [ -e held ]; do sleep .01; done; "$@"; local s=$?; wait $p; return $s; }
-    starved() { cp Version.h before; local kb s; for kb in $(seq 1000 20 3000); do
-      bash -c "prlimit --as=\$((\$0 << 10)) \"\$@\"; exit \$?" $kb "$@" 2>err; s=$?
+    starved() { cp Version.h before; local kb s; for kb in $(seq 1000 20 3000); do bash -c "prlimit --as=\$((\$0 << 10)) \"\$@\"; exit \$?" $kb "$@" 2>err; s=$?
       if ((s < 126)) || ! cmp -s Version.h before; then cat err >&2; return $s; fi; done; }; '
   while IFS='|' read -r how status message after backup; do
     [[ $how == starved* ]] && grep -qa __asan_init "$TALLIER" && continue
