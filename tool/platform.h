@@ -155,33 +155,31 @@ bool isOwnName(const std::string& path, const File& file);
 /// True when `path`, not followed, names the open `file`, under any of its names.
 bool namesOpenFile(const std::string& path, const File& file);
 
-/// How a replacement that keeps the replaced file ended.
-enum class Replaced {
-  kNot,        ///< `from` could not take `to`'s name
-  kChanged,    ///< `to` no longer names `header` as it was read, so nothing was replaced
-  kNameTaken,  ///< another file took `to`'s name meanwhile; the header is under `old`
-  kKeepingOld  ///< `from` has `to`'s name and the file that had it is under `old`
-};
-
 /// Where a file may have two names (POSIX), gives the open header at `to` the free name `old`
 /// before the run reads it, and takes the header's size and times anew: the change check then
-/// sees every change made since, but not the run's own link. Elsewhere does nothing, and
-/// replaceKeepingOld moves the header to `old`.
+/// sees every change made since, but not the run's own link. Elsewhere does nothing, and the
+/// header steps aside to `old` when it is replaced.
 bool linkOld(File& header, const std::string& to, const std::string& old);
 
-/// Gives `to`'s name to the open `copy`, found under `from`, and keeps the file that had it
-/// under the free name `old`, provided that file is still `header`, unchanged since it was
-/// opened: checked as late as the system allows, so that a change made meanwhile by another
-/// program (an editor saving the header) is not undone by a copy of the text before it. A file
-/// that another program put under `from` is never given the header's name. On POSIX `to`
-/// names a whole file throughout, and `old` names the header since linkOld; unless it
-/// succeeds, every name is as it was before linkOld and `old` is free.
-Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
-                           const std::string& to, const std::string& old);
+/// True where a rename may give an open file's name to another file (POSIX); false where the
+/// open file must first leave its name (Windows).
+bool renamesOverOpenFiles();
 
-/// Undoes replaceKeepingOld: the file kept under `old` takes `to`'s name again, and the file
-/// that had it is gone (on POSIX in one rename). False when `to` still names the new file.
-bool restoreOld(const std::string& old, const std::string& to, const std::string& from);
+/// True when nothing changed the open header since it was locked (or linkOld took its stamps
+/// anew): its text, its size, its permissions, attributes and names. Windows counts a move
+/// as a change, so it is asked before the header steps aside.
+bool unchangedSinceLocked(const File& header);
+
+/// True when `path`, not followed, names the open `header` with the size and the last write
+/// it had when it was locked. Asked of the name: Wine no longer tells the volume of an open
+/// file that another handle moved.
+bool namesHeaderAsLocked(const std::string& path, const File& header);
+
+/// How a move to a free name ended.
+enum class Moved { kDone, kNameTaken, kFailed };
+
+/// Gives `from`'s file the name `to`, unless a file or link has it.
+Moved moveFile(const std::string& from, const std::string& to);
 
 /// True when a rename may give `path`'s name to another file: the name is free or names a
 /// file (not a directory) that nothing holds open against its removal.

@@ -239,7 +239,7 @@ Lock lockOf(int d, const std::string& path) {
 // waited for; still missing once the lock is ours, it was left there by a run that died in
 // between, and it takes its name back. False when there is no such header to wait for; a
 // link there, or a name of a file that has others, is none.
-bool awaitMovedHeader(const std::string& path, const Name& name) {
+bool awaitMovedHeader(const std::string& path) {
   const std::string aside = scratchName(path);
   const Name scratch = nameOf(aside);
   struct stat st;
@@ -250,12 +250,8 @@ bool awaitMovedHeader(const std::string& path, const Name& name) {
     return false;
   const Lock lock = lockOf(d, aside);
   bool found = lock == Lock::kMoved;
-  if (lock == Lock::kTaken) {
-    const int dir = scratch.directory->fd;
-    found = (linkat(dir, scratch.leaf.c_str(), name.directory->fd, name.leaf.c_str(), 0) == 0 &&
-             unlinkat(dir, scratch.leaf.c_str(), 0) == 0) ||
-            errno == EEXIST;
-  }
+  if (lock == Lock::kTaken)
+    found = moveFile(aside, path) != Moved::kFailed;
   close(d);
   return found;
 }
@@ -482,16 +478,6 @@ bool linkBackup(const std::string& header, const std::string& backup) {
   return made;
 }
 
-// Whether the open header is still what the run read: the file under its name, not changed
-// since. A write (even one whose write time was set back), a permission, an owner, a name
-// added or taken away all move the change time, which no program can set. Where the system
-// keeps that time to a clock tick only, the size still shows what grew or shrank within one.
-bool unchangedSinceOpened(const File& header, const Name& name) {
-  struct stat st;
-  return fstat(fd(header), &st) == 0 && changeTimeOf(st) == header.openedChangeTime &&
-         st.st_size == header.openedSize && stillNamed(fd(header), name);
-}
-
 // Whether the process may rename any user's file (CAP_FOWNER, which root has).
 bool actsForAnyOwner() {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -614,8 +600,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
       // A Windows run may also have finished both its moves between the two looks: the
       // header is back under its name.
       if (errno == ENOENT && look < kMissingHeaderLooks &&
-          (awaitMovedHeader(path, name) ||
-           fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) == 0))
+          (awaitMovedHeader(path) || fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) == 0))
         continue;
       return Opened::kMissing;
     }
@@ -785,27 +770,36 @@ bool linkOld(File& header, const std::string& to, const std::string& old) {
   return true;
 }
 
-Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
-                           const std::string& to, const std::string& old) {
-  // The link was made from the name: while the name still names the header, unchanged since
-  // the link, the link holds what was read. What remains open is the instant between these
-  // looks and the rename.
-  if (!unchangedSinceOpened(header, nameOf(to))) {
-    removeFile(old);
-    return Replaced::kChanged;
-  }
-  // The copy's lock keeps runs of this program off its name, but not a Windows run under Wine
-  // on a header this run may only read, whose lock it cannot stop: that run may have put its
-  // own copy there, which is no header of this run's.
-  if (!stillNamed(fd(copy), nameOf(from)) || !replaceFile(from, to)) {
-    removeFile(old);
-    return Replaced::kNot;
-  }
-  return Replaced::kKeepingOld;
+bool renamesOverOpenFiles() {
+  return true;
 }
 
-bool restoreOld(const std::string& old, const std::string& to, const std::string&) {
-  return replaceFile(old, to);
+// A write (even one whose write time was set back), a permission, an owner, a name added or
+// taken away all move the change time, which no program can set. Where the system keeps that
+// time to a clock tick only, the size still shows what grew or shrank within one.
+bool unchangedSinceLocked(const File& header) {
+  struct stat st;
+  return fstat(fd(header), &st) == 0 && changeTimeOf(st) == header.openedChangeTime &&
+         st.st_size == header.openedSize;
+}
+
+bool namesHeaderAsLocked(const std::string& path, const File& header) {
+  struct stat opened, named;
+  return fstat(fd(header), &opened) == 0 && lookUp(nameOf(path), named) &&
+         sameFile(opened, named) && named.st_size == header.openedSize;
+}
+
+// A link and an unlink: no rename here may replace what it finds.
+Moved moveFile(const std::string& from, const std::string& to) {
+  const Name source = nameOf(from);
+  const Name target = nameOf(to);
+  if (source.directory == nullptr || target.directory == nullptr)
+    return Moved::kFailed;
+  if (linkat(source.directory->fd, source.leaf.c_str(), target.directory->fd, target.leaf.c_str(),
+             0) != 0)
+    return errno == EEXIST ? Moved::kNameTaken : Moved::kFailed;
+  return unlinkat(source.directory->fd, source.leaf.c_str(), 0) == 0 ? Moved::kDone
+                                                                     : Moved::kFailed;
 }
 
 bool nameCanBeTaken(const std::string& path) {

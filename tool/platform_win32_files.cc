@@ -58,7 +58,7 @@ std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
 }
 
 // A run replacing the header leaves its name empty between two moves (see
-// replaceKeepingOld): the header waits under its scratch name, still locked by that run until
+// replace.cc): the header waits under its scratch name, still locked by that run until
 // it ends or dies. A missing header found there is waited for; still missing once the lock is
 // ours, it was left there by a run that died in between, and it takes its name back. Returns
 // false when the header is not there to be waited for. A link there, or a name of a file
@@ -201,18 +201,6 @@ int64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
 int64_t writeTimeOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return static_cast<int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
          info.ftLastWriteTime.dwLowDateTime;
-}
-
-// Whether the header, moved aside, is still what the run read: the file now under `aside`,
-// neither written nor grown or shrunk since it was opened. Asked of the name: Wine no longer
-// tells the volume of an open file that another handle moved, and `aside` lies beside the
-// header, on its volume.
-bool unchangedSinceOpened(const File& header, const std::wstring& aside) {
-  BY_HANDLE_FILE_INFORMATION opened, named;
-  return GetFileInformationByHandle(handleOf(header), &opened) && identityOf(aside, named) &&
-         named.nFileIndexHigh == opened.nFileIndexHigh &&
-         named.nFileIndexLow == opened.nFileIndexLow && sizeOf(named) == header.openedSize &&
-         writeTimeOf(named) == header.openedWriteTime;
 }
 
 // Byte for byte, as the system lists them.
@@ -416,56 +404,36 @@ bool removeFile(const std::string& path) {
 
 // Windows gives no file the name of another while that one is open, and the header is open
 // here for the run lock (and in every run waiting for it, and maybe in a compiler). It may be
-// renamed though, read-only or not, as long as every handle on it shares deletion: the
-// header moves aside to `old` for an instant and the copy takes its free name. The header's
-// change time is looked at just before that move, which moves it too: any change since the
-// lock, to the text (a write time put back too), the attributes or the access rules, leaves
-// every name as it was, so that the copy, made with the text, attributes and access rules the
-// header had, is never more open than the header it replaces. Aside, the header is checked
-// last: a file another program saved under its name has moved there instead, and a change
-// made in place shows in its size and write time. What remains open is the instant between
-// those looks and the moves, and a write made then through a handle opened before, which
-// lands in the backup.
-Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
-                           const std::string& to, const std::string& old) {
-  const std::wstring name = systemPath(to);
-  const std::wstring aside = systemPath(old);
-  int64_t changed = 0;
-  if (!changeTimeOf(handleOf(header), changed) || changed != header.openedChangeTime)
-    return Replaced::kChanged;
-  if (!MoveFileExW(name.c_str(), aside.c_str(), 0))
-    return Replaced::kNot;
-  const bool unchanged = unchangedSinceOpened(header, aside);
-  // The copy's lock keeps other runs off its name, but a Linux run on a header that it may
-  // only read cannot stop this one, nor this one it: the file under the copy's name is looked
-  // at last, so that only this run's own copy takes the header's name.
-  const std::wstring copyName = systemPath(from);
-  if (unchanged && namesFile(copyName, handleOf(copy)) &&
-      MoveFileExW(copyName.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH))
-    return Replaced::kKeepingOld;
-  // A file that another program created under the header's name while the header stood
-  // aside (a script appending to it, an editor saving it) keeps the name; the header is
-  // under `old`, not lost.
-  if (!MoveFileExW(aside.c_str(), name.c_str(), 0) &&
-      (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS))
-    return Replaced::kNameTaken;
-  return unchanged ? Replaced::kNot : Replaced::kChanged;
+// renamed though, read-only or not, as long as every handle on it shares deletion.
+bool renamesOverOpenFiles() {
+  return false;
 }
 
-// The new header, open here only with delete sharing, returns to `from` for the previous one
-// to take its name again; then it goes, as on POSIX, where one rename over it undoes the
-// replacement.
-bool restoreOld(const std::string& old, const std::string& to, const std::string& from) {
-  const std::wstring header = systemPath(to);
-  const std::wstring copy = systemPath(from);
-  if (!MoveFileExW(header.c_str(), copy.c_str(), 0))
-    return false;
-  if (!MoveFileExW(systemPath(old).c_str(), header.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    MoveFileExW(copy.c_str(), header.c_str(), 0);
-    return false;
-  }
-  removeFile(from);
-  return true;
+// The change time moves on any change to the text (a write time put back too), the
+// attributes or the access rules, so that the copy, made with the text, attributes and access
+// rules the header had, is never more open than the header it replaces.
+bool unchangedSinceLocked(const File& header) {
+  int64_t changed = 0;
+  return changeTimeOf(handleOf(header), changed) && changed == header.openedChangeTime;
+}
+
+// A change made in place shows in the size and the write time: the move aside changed the
+// change time. What remains unseen is a write made between those looks and the moves through
+// a handle opened before, which lands in the backup.
+bool namesHeaderAsLocked(const std::string& path, const File& header) {
+  BY_HANDLE_FILE_INFORMATION opened, named;
+  return GetFileInformationByHandle(handleOf(header), &opened) &&
+         identityOf(systemPath(path), named) && named.nFileIndexHigh == opened.nFileIndexHigh &&
+         named.nFileIndexLow == opened.nFileIndexLow && sizeOf(named) == header.openedSize &&
+         writeTimeOf(named) == header.openedWriteTime;
+}
+
+Moved moveFile(const std::string& from, const std::string& to) {
+  if (MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), MOVEFILE_WRITE_THROUGH))
+    return Moved::kDone;
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Moved::kNameTaken
+                                                                     : Moved::kFailed;
 }
 
 // A file that any handle holds without delete sharing cannot be renamed over, and opening
@@ -521,7 +489,7 @@ Ownership copyOwnership(const File&, const File&) {
   return Ownership::kKept;
 }
 
-// The header moves to its scratch name when it is replaced (replaceKeepingOld).
+// The header moves to its scratch name when it is replaced (see replace.cc).
 bool linkOld(File&, const std::string&, const std::string&) {
   return true;
 }

@@ -6,6 +6,68 @@
 
 namespace tallier {
 
+namespace {
+
+/// How a replacement that keeps the replaced file ended.
+enum class Replaced {
+  kNot,        ///< `from` could not take `to`'s name
+  kChanged,    ///< `to` no longer names `header` as it was read, so nothing was replaced
+  kNameTaken,  ///< another file took `to`'s name while the header stood aside under `old`
+  kKeepingOld  ///< `from` has `to`'s name and the file that had it is under `old`
+};
+
+// Gives `to`'s name to the open `copy`, found under `from`, and keeps the file that had it
+// under `old`, provided that file is still `header`, unchanged since it was locked: checked
+// as late as the system allows, so that a change made meanwhile by another program (an
+// editor saving the header) is not undone by a copy of the text before it. The copy's lock
+// keeps other runs off its name, but not a run of the other system's program under Wine on
+// a header this run may only read (nor this run it): that run's copy may be under `from`,
+// and never takes the header's name. Where a rename may give an open file's name away,
+// `to` names a whole file throughout, `old` names the header since linkOld, and unless the
+// copy takes the name every name is as it was before linkOld and `old` is free. Elsewhere
+// the header steps aside to `old` for an instant and the copy takes the free name; the
+// header's name is empty meanwhile, and a run that dies then leaves the header under `old`,
+// where the next run finds it.
+Replaced replaceKeepingOld(const File& header, const File& copy, const std::string& from,
+                           const std::string& to, const std::string& old) {
+  const bool stepsAside = !renamesOverOpenFiles();
+  if (!unchangedSinceLocked(header)) {
+    if (!stepsAside)
+      removeFile(old);
+    return Replaced::kChanged;
+  }
+  if (stepsAside && moveFile(to, old) != Moved::kDone)
+    return Replaced::kNot;
+  // A file that another program saved under the header's name has moved aside instead.
+  const bool unchanged = namesHeaderAsLocked(stepsAside ? old : to, header);
+  if (unchanged && namesOpenFile(from, copy) &&
+      (stepsAside ? moveFile(from, to) == Moved::kDone : replaceFile(from, to)))
+    return Replaced::kKeepingOld;
+  if (!stepsAside)
+    removeFile(old);
+  else if (moveFile(old, to) == Moved::kNameTaken)
+    return Replaced::kNameTaken;
+  return unchanged ? Replaced::kNot : Replaced::kChanged;
+}
+
+// Undoes replaceKeepingOld: the file kept under `old` takes `to`'s name again, and the file
+// that had it is gone. False when `to` still names the new file. Where the new header may not
+// be renamed over while open (it is, here), it goes back to `from` first.
+bool restoreOld(const std::string& old, const std::string& to, const std::string& from) {
+  if (renamesOverOpenFiles())
+    return replaceFile(old, to);
+  if (moveFile(to, from) != Moved::kDone)
+    return false;
+  if (moveFile(old, to) != Moved::kDone) {
+    moveFile(from, to);
+    return false;
+  }
+  removeFile(from);
+  return true;
+}
+
+}  // namespace
+
 bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHeader& previous) {
   previous.backupPath = companionName(headerPath, "bak");
   // The previous header waits under a name of the header's own until the header is
