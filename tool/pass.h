@@ -17,10 +17,10 @@ enum class PassOutcome { kRewritten, kNotFound, kOutOfRange, kReadError, kWriteE
 /// every read must then still bring at least one new byte.
 constexpr size_t kSmallestPassBuffer = 3;
 
-/// Copies `header` with readText to the end of `copy` with writeText, through a
-/// buffer of `bufferSize` bytes (at least kSmallestPassBuffer), with the number of the first
-/// line that defines `macroName` advanced by `increment`, the new value in `value`. With
-/// kNotFound the copy is whole and unchanged; after any other failure it is to be dropped.
+/// Copies `header` with readText to the end of `copy` with writeText, through a buffer of
+/// `bufferSize` bytes (at least kSmallestPassBuffer), with the number of the first line that
+/// defines `macroName` advanced by `increment`, the new value in `value`. With kNotFound the
+/// copy is whole and unchanged; after kOutOfRange or an error it is cut short.
 PassOutcome copyAdvancingCounter(File& header, File& copy, std::string_view macroName,
                                  int32_t increment, size_t bufferSize, int32_t& value);
 
