@@ -19,17 +19,15 @@ TEST(LineEndsTest, ConvertTheSameWhateverTheChunks) {
   for (const auto& [file, read, written] : rows)
     for (size_t size = 1; size <= file.size() + 1; ++size) {
       LineEndFolding folding;
-      std::string folded, expanded, buffer(size + 1, '\0');
+      std::string folded, out, buf(size + 1, '\0');
       for (size_t at = 0; at < file.size(); at += size) {
-        const size_t start = folding.resume(&buffer[0]);
-        folded.append(buffer, 0,
-                      folding.fold(&buffer[0], start + file.copy(&buffer[start], size, at)));
+        const size_t start = folding.resume(&buf[0]);
+        folded.append(buf, 0, folding.fold(&buf[0], start + file.copy(&buf[start], size, at)));
       }
       EXPECT_EQ(folding.holding() ? folded + '\r' : folded, read) << "in chunks of " << size;
       for (size_t at = 0, taken = 0; at < read.size(); at += taken)
-        expanded.append(buffer, 0,
-                        expandLineEnds(&read[at], read.size() - at, &buffer[0], size + 1, taken));
-      EXPECT_EQ(expanded, written) << "through " << size + 1 << " bytes";
+        out.append(buf, 0, expandLineEnds(&read[at], read.size() - at, &buf[0], size + 1, taken));
+      EXPECT_EQ(out, written) << "through " << size + 1 << " bytes";
     }
 }
 
