@@ -14,8 +14,6 @@ namespace tallier {
 /// An open file: a descriptor on POSIX, a HANDLE on Windows.
 struct File {
   intptr_t handle = -1;
-  /// Windows text reading: a carriage return that ended a read, waiting to see its line feed.
-  bool heldCarriageReturn = false;
   /// The header as it was when its lock was taken, to tell whether another program changed it
   /// since: its size, its last write (Windows), and its last change of text, attributes,
   /// permissions or names, which no program can set back (POSIX st_ctim, Windows ChangeTime),

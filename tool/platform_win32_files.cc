@@ -305,7 +305,6 @@ Opened openLockedHeader(const std::string& path, File& header) {
     if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info) &&
         changeTimeOf(handle, header.openedChangeTime)) {
       header.handle = reinterpret_cast<intptr_t>(handle);
-      header.heldCarriageReturn = false;
       header.openedSize = sizeOf(info);
       header.openedWriteTime = writeTimeOf(info);
       return Opened::kLocked;
@@ -365,7 +364,6 @@ bool holdFile(const File& file, File& held) {
 bool closeFile(File& file) {
   const bool closed = CloseHandle(handleOf(file)) != 0;
   file.handle = -1;
-  file.heldCarriageReturn = false;
   return closed;
 }
 

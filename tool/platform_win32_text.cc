@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "line_ends.h"
 #include "platform_win32.h"
 
 namespace tallier {
@@ -26,9 +27,16 @@ bool writeAll(HANDLE handle, const char* data, size_t size) {
   return true;
 }
 
-// Reads one byte past a carriage return that a one-byte read held back.
+// Gives back the bytes last read, to be read again with what follows them.
+bool giveBack(File& file, DWORD bytes) {
+  LARGE_INTEGER back;
+  back.QuadPart = -static_cast<LONGLONG>(bytes);
+  return SetFilePointerEx(handleOf(file), back, nullptr, FILE_CURRENT) != 0;
+}
+
+// Reads one byte past the carriage return at data[0] that a one-byte read holds back: a line
+// feed takes its place, anything else is given back.
 ptrdiff_t finishHeldReturn(File& file, char* data) {
-  file.heldCarriageReturn = false;
   char next = 0;
   DWORD got = 0;
   if (!ReadFile(handleOf(file), &next, 1, &got, nullptr))
@@ -37,12 +45,7 @@ ptrdiff_t finishHeldReturn(File& file, char* data) {
     data[0] = '\n';
     return 1;
   }
-  LARGE_INTEGER back;
-  back.QuadPart = -static_cast<LONGLONG>(got);
-  if (!SetFilePointerEx(handleOf(file), back, nullptr, FILE_CURRENT))
-    return -1;
-  data[0] = '\r';
-  return 1;
+  return giveBack(file, got) ? 1 : -1;
 }
 
 }  // namespace
@@ -122,55 +125,39 @@ bool writeOutput(std::string_view text) {
 }
 
 // The file is read in binary and CR LF folded here, rather than by a text-mode stream, which
-// would also end the text at the first Ctrl-Z.
+// would also end the text at the first Ctrl-Z. A CR held back at the end of a read is given
+// back to the file, so that nothing is kept between calls: the next one reads it again.
 ptrdiff_t readText(File& file, char* data, size_t size) {
   if (size == 0)
     return 0;
+  LineEndFolding folding;
   for (;;) {
-    if (file.heldCarriageReturn && size == 1)
+    const size_t start = folding.resume(data);
+    if (start == size)
       return finishHeldReturn(file, data);
-    size_t end = 0;
-    if (file.heldCarriageReturn) {
-      data[end++] = '\r';
-      file.heldCarriageReturn = false;
-    }
     DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min(size - end, kMaxTransfer));
-    if (!ReadFile(handleOf(file), data + end, want, &got, nullptr))
+    const DWORD want = static_cast<DWORD>(std::min(size - start, kMaxTransfer));
+    if (!ReadFile(handleOf(file), data + start, want, &got, nullptr))
       return -1;
     if (got == 0)
-      return static_cast<ptrdiff_t>(end);
-    end += got;
-    // A carriage return at the end may be the first half of a CR LF.
-    if (data[end - 1] == '\r') {
-      file.heldCarriageReturn = true;
-      --end;
-    }
-    size_t out = 0;
-    for (size_t in = 0; in < end; ++in) {
-      if (data[in] == '\r' && in + 1 < end && data[in + 1] == '\n')
-        continue;
-      data[out++] = data[in];
-    }
-    if (out > 0)
-      return static_cast<ptrdiff_t>(out);
+      return static_cast<ptrdiff_t>(start);
+    const size_t folded = folding.fold(data, start + got);
+    if (folded > 0)
+      return folding.holding() && !giveBack(file, 1) ? -1 : static_cast<ptrdiff_t>(folded);
   }
 }
 
 bool writeText(File& file, const char* data, size_t size) {
   char expanded[16 * 1024];
-  size_t used = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (used + 2 > sizeof expanded) {
-      if (!writeAll(handleOf(file), expanded, used))
-        return false;
-      used = 0;
-    }
-    if (data[i] == '\n')
-      expanded[used++] = '\r';
-    expanded[used++] = data[i];
+  while (size > 0) {
+    size_t taken = 0;
+    const size_t used = expandLineEnds(data, size, expanded, sizeof expanded, taken);
+    if (!writeAll(handleOf(file), expanded, used))
+      return false;
+    data += taken;
+    size -= taken;
   }
-  return writeAll(handleOf(file), expanded, used);
+  return true;
 }
 
 // Every byte of the text is looked at, for its line ends.

@@ -50,12 +50,8 @@ Version.h BuildCount 0|#define BuildCount 41\n|0|Upcount: BuildCount = 41|Versio
 Version.h BuildCount 18446744073709551617|#define BuildCount 1\n|1|Error Tallier Increment out of range: 18446744073709551617|Version.bak Version.h|
 ||2|Error Tallier name:BuildCount or number not found|Version.bak Version.h Version.new|
 |#define BuildCount 2147483647|2|Error Tallier name:BuildCount number out of range|Version.bak Version.h Version.new|
-|#define BuildCount 1\r|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\r
-|// crlf\r\n#define BuildCount 1\r\n|0|Upcount: BuildCount = 2|Version.bak Version.h|// crlf\r\n#define BuildCount 2\r\n
 |%131071s\r\n#define BuildCount 5\n|0|Upcount: BuildCount = 6|Version.bak Version.h|%131071s\r\n#define BuildCount 6\n
-|// mixed\n#define BuildCount 1\r\nend|0|Upcount: BuildCount = 2|Version.bak Version.h|// mixed\n#define BuildCount 2\r\nend
-|#define BuildCount 1\r// cr\r\r\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\r// cr\r\r\n
-|// \032 end?\n\0\n#define BuildCount 1\n\032tail\0\n|0|Upcount: BuildCount = 2|Version.bak Version.h|// \032 end?\n\0\n#define BuildCount 2\n\032tail\0\n
+|// \032 end?\0\r\n// mixed\n#define BuildCount 1\r// cr\r\r\n\032end\r|0|Upcount: BuildCount = 2|Version.bak Version.h|// \032 end?\0\r\n// mixed\n#define BuildCount 2\r// cr\r\r\n\032end\r
 Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version Versionbak|#define BuildCount 2\n
 build.d/Version|#define BuildCount 7\n|0|Upcount: BuildCount = 8|build.d|#define BuildCount 8\n
 Vęrsion.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Vęrsion.bak Vęrsion.h|#define BuildCount 42\n
