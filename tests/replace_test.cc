@@ -28,9 +28,6 @@ struct Disk {
       failed = call;
     return !fails_;
   }
-  bool holds(const std::string& name, const char* text, const char* call) {
-    return ok(call) && names.count(name) && names[name] == text;
-  }
   Moved move(const std::string& from, const std::string& to, bool replacing) {
     // A name found taken is told as such, whatever else went wrong.
     const bool moved = ok("move");
@@ -66,10 +63,10 @@ bool unchangedSinceLocked(const File&) {
   return disk.ok("unchanged");
 }
 bool namesHeaderAsLocked(const std::string& path, const File&) {
-  return disk.holds(path, "old", "unchanged");
+  return disk.ok("unchanged") && disk.names.count(path) && disk.names[path] == "old";
 }
 bool namesOpenFile(const std::string& path, const File&) {
-  return disk.holds(path, "new", "copy");
+  return disk.ok("copy") && disk.names.count(path) && disk.names[path] == "new";
 }
 Moved moveFile(const std::string& from, const std::string& to) {
   return disk.move(from, to, false);
@@ -90,15 +87,12 @@ using R = ReplaceResult;
 // next run finds it there), beside itself when that name could not be removed, or when a
 // backup held open was waited for as long as a lock.
 TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
-  const std::set<std::string> notReplaced = {"old stale - new", "old stale old new",
-                                             "- stale old new", "saved stale old new"};
-  std::map<R, std::set<std::string>> promised = {
-      {R::kReplaced, {"new old - -"}},
-      {R::kSyncFailed, {"new old - -"}},
-      {R::kRenameFailed, notReplaced},
-      {R::kChanged, notReplaced},
-      {R::kBackupFailed,
-       {"old stale - new", "old stale old new", "old stale - -", "new stale old -"}}};
+  // clang-format off
+  const std::set<std::string> notReplaced = {"old stale - new", "old stale old new", "- stale old new", "saved stale old new"};
+  std::map<R, std::set<std::string>> promised = {{R::kReplaced, {"new old - -"}}, {R::kSyncFailed, {"new old - -"}},
+      {R::kRenameFailed, notReplaced}, {R::kChanged, notReplaced},
+      {R::kBackupFailed, {"old stale - new", "old stale old new", "old stale - -", "new stale old -"}}};
+  // clang-format on
   promised[R::kChanged].insert("saved old - new");
   for (const int fails : {1, 2, kBackupAttemptsWhenNameTaken - 1, kBackupAttemptsWhenNameTaken}) {
     for (int failFrom = 1, mode = 0; mode < 3; ++failFrom) {
@@ -113,8 +107,7 @@ TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
       std::string names;
       for (const char* name : {"V.h", "V.bak", "V~h", "V.new"})
         names += (names.empty() ? "" : " ") + (disk.names.count(name) ? disk.names[name] : "-");
-      SCOPED_TRACE(std::to_string(mode) + ":" + std::to_string(failFrom) + "+" +
-                   std::to_string(fails) + ": " + names);
+      SCOPED_TRACE(testing::Message() << mode << ':' << failFrom << '+' << fails << ": " << names);
       EXPECT_EQ(promised.at(result).count(names), 1u);
       EXPECT_EQ(result == R::kReplaced, names == "new old - -" && disk.synced);
       // A change check that fails says so; one failure alone leaves the header its name and,

@@ -53,9 +53,7 @@ faults_are_reported() {
 -P @/Version.new -e inject=write:error=ENOSPC:when=2+|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
 -P @/Version.new -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
 -P @/Version.new -e inject=close:error=EIO|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
--e inject=rename,renameat,renameat2:error=EIO|1|Error Tallier Can't rename: Version.new to Version.h|old|stale|Version.bak Version.h Version.new
 -e inject=link,linkat:error=EIO|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
--e inject=link,linkat:error=ENOSPC|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
 -e inject=link,linkat:error=EXDEV|0|Upcount: BuildCount = 42|new|old|Version.bak Version.h
 -e inject=link,linkat:error=EPERM -e inject=fsync:error=EIO:when=1|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
 -P @ -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.h|new|old|Version.bak Version.h
