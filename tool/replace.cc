@@ -38,7 +38,8 @@ Replaced replaceKeepingOld(const File& header, const File& copy, const std::stri
   }
   if (stepsAside && moveFile(to, old) != Moved::kDone)
     return Replaced::kNot;
-  // A file that another program saved under the header's name has moved aside instead.
+  // A file that another program saved under the header's name just before the header
+  // stepped aside has stepped aside in its place.
   const bool unchanged = namesHeaderAsLocked(stepsAside ? old : to, header);
   if (unchanged && namesOpenFile(from, copy) &&
       (stepsAside ? moveFile(from, to) == Moved::kDone : replaceFile(from, to)))
