@@ -93,12 +93,41 @@ Opened openLockedHeader(const std::string& path, File& header);
 /// bit, as /tmp), for a run that owns neither the header nor the directory.
 bool mayReplace(const std::string& path, const File& header);
 
-/// Creates the rewritten copy anew, locked like the header, private to the run on POSIX, on
-/// Windows with the attributes (read-only among them) and security descriptor of `header`;
-/// copyOwnership and finishCopy give it the rest of the header's permissions. A leftover file or
-/// link of that name is removed first, never written through; on Windows, where removing a hard
-/// link to the header changes the header, its change time is then taken again.
-bool createCopy(const std::string& path, File& header, File& copy);
+/// How creating a file ended.
+enum class Created { kCreated, kNameTaken, kFailed };
+
+/// Creates `path` anew for writing where the name is free, for the rewritten copy of
+/// `header`: private to the run on POSIX, on Windows with the header's attributes (read-only
+/// among them); copyOwnership and finishCopy give it the rest of the header's permissions.
+Created createFile(const std::string& path, const File& header, File& file);
+
+/// What a name holds, itself not followed.
+enum class NameHolds {
+  kNothing,      ///< nothing: the name is free
+  kLink,         ///< a link, or another name of a file that has several: only the name goes
+  kHeadersName,  ///< another name of the open header
+  kFile,         ///< a file, which a run may hold open and locked
+  kOther         ///< what is no file a run leaves (a directory, a device), or no answer
+};
+
+/// What `path` holds, for `header`'s run.
+NameHolds whatNameHolds(const std::string& path, const File& header);
+
+/// How opening a file found under a name ended.
+enum class Found { kOpened, kGone, kFailed };
+
+/// Opens the file that `path` holds, not following a link there, to lock it: for writing too
+/// where the run may, which the Windows program's lock needs under Wine; nothing is written
+/// through it. kGone when nothing is there to open.
+Found openToLock(const std::string& path, File& file);
+
+/// Frees a name found taken that no call could open, twice in a row: under Wine a link that
+/// leads nowhere, which no call opens or removes as itself (Windows). Nothing on POSIX, where
+/// whatNameHolds tells a link.
+void clearUnopenableName(const std::string& path);
+
+/// Takes the open header's change time anew, once the run removed another name of it.
+bool restampHeader(File& header);
 
 /// How giving the copy the header's owner ended.
 enum class Ownership {
@@ -108,17 +137,17 @@ enum class Ownership {
   kFailed         ///< the system refused for another reason
 };
 
-/// Gives the copy the owner and group of `header` where the process may (on POSIX; on Windows
-/// createCopy gave it the security descriptor). A process that may not give files away keeps
-/// the copy, with the header's group when that is one of its own; the header's owner then
-/// keeps what the header let them do: where the file system keeps ACLs, finishCopy gives them
-/// an entry of their own; without ACLs the copy's group bits, and other bits unless it keeps
-/// the header's group (an owner is taken to be in their file's group), must grant all their
-/// owner bits did, or the result is kOwnerLeftOut. The same for the header's group, when the
-/// copy cannot have it: finishCopy gives it an entry of its own and the copy's group no more
+/// Gives the copy, open under `path`, the owner and group of `header` where the process may
+/// (on POSIX; on Windows, which gives no file away, the header's own access rules). A process that
+/// may not give files away keeps the copy, with the header's group when that is one of its own; the
+/// header's owner then keeps what the header let them do: where the file system keeps ACLs,
+/// finishCopy gives them an entry of their own; without ACLs the copy's group bits, and other bits
+/// unless it keeps the header's group (an owner is taken to be in their file's group), must grant
+/// all their owner bits did, or the result is kOwnerLeftOut. The same for the header's group, when
+/// the copy cannot have it: finishCopy gives it an entry of its own and the copy's group no more
 /// than the header gave that group; without ACLs the header's group bits must equal its other
 /// bits, or the result is kGroupLeftOut.
-Ownership copyOwnership(const File& header, const File& copy);
+Ownership copyOwnership(const File& header, const File& copy, const std::string& path);
 
 /// Reads up to `size` bytes as text; returns the count, 0 at the end, -1 on error.
 ptrdiff_t readText(File& file, char* data, size_t size);

@@ -187,7 +187,7 @@ bool stillNamed(int d, const Name& name) {
 
 // Opens a file to be locked: for writing too where the run may, which the Windows program's
 // lock needs; nothing is written through it.
-int openToLock(int dir, const char* leaf) {
+int openLockable(int dir, const char* leaf) {
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   const int d = openat(dir, leaf, O_RDWR | kFlags);
   if (d >= 0 || (errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY))
@@ -245,7 +245,7 @@ bool awaitMovedHeader(const std::string& path) {
   struct stat st;
   if (!lookUp(scratch, st) || !S_ISREG(st.st_mode) || st.st_nlink != 1)
     return false;
-  const int d = openToLock(scratch.directory->fd, scratch.leaf.c_str());
+  const int d = openLockable(scratch.directory->fd, scratch.leaf.c_str());
   if (d < 0)
     return false;
   const Lock lock = lockOf(d, aside);
@@ -388,67 +388,6 @@ bool copyAccessAcl(int from, int to) {
   return fsetxattr(to, kAccessAcl, acl.data(), acl.size(), 0) == 0;
 }
 
-// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
-// and Version.hpp) take the name in turns: a file found there is locked first, so that one
-// still in use by a live run is waited for, and removed once its run has ended or died; a
-// link found there is removed, never followed, and so is a second name of the header itself,
-// whose text stays under the header's name. A name found taken kFreshFileAttempts times is
-// given up on.
-int takeFreshFile(const std::string& path, const struct stat& header) {
-  const Name name = nameOf(path);
-  if (name.directory == nullptr)
-    return -1;
-  const int dir = name.directory->fd;
-  for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
-    const int created =
-        openat(dir, name.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (created >= 0) {
-      // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = lockOf(created, path);
-      if (lock == Lock::kTaken)
-        return created;
-      close(created);
-      if (lock == Lock::kMoved)
-        continue;
-      removeFile(path);
-      return -1;
-    }
-    if (errno != EEXIST)
-      return -1;
-    struct stat st;
-    if (!lookUp(name, st)) {
-      if (errno == ENOENT)
-        continue;
-      return -1;
-    }
-    if (S_ISLNK(st.st_mode) || sameFile(st, header)) {
-      if (unlinkat(dir, name.leaf.c_str(), 0) != 0 && errno != ENOENT)
-        return -1;
-      continue;
-    }
-    // Anything but a regular file is no leftover copy, and is not even opened (a device might
-    // act on it).
-    if (!S_ISREG(st.st_mode))
-      return -1;
-    // One that the run may not open may be the copy of another user's live run, in a
-    // directory that anyone may write to: it cannot be locked, and is not the run's to remove.
-    const int found = openToLock(dir, name.leaf.c_str());
-    if (found < 0) {
-      if (errno == ENOENT || errno == ELOOP)
-        continue;
-      return -1;
-    }
-    const Lock lock = lockOf(found, path);
-    const bool removed =
-        lock == Lock::kMoved ||
-        (lock == Lock::kTaken && (unlinkat(dir, name.leaf.c_str(), 0) == 0 || errno == ENOENT));
-    close(found);
-    if (!removed)
-      return -1;
-  }
-  return -1;
-}
-
 // Makes `backup` hold the header's current bytes without moving the header away.
 bool linkBackup(const std::string& header, const std::string& backup) {
   const Name from = nameOf(header);
@@ -464,10 +403,10 @@ bool linkBackup(const std::string& header, const std::string& backup) {
   in.handle = openat(from.directory->fd, from.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in.handle < 0)
     return false;
-  bool made = createCopy(backup, in, out);
+  bool made = createFile(backup, in, out) == Created::kCreated;
   if (made) {
     std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
-    made = copyOwnership(in, out) != Ownership::kFailed &&
+    made = copyOwnership(in, out, backup) != Ownership::kFailed &&
            copyRest(in, out, buffer.get(), kCopyBufferSize) == CopyError::kNone &&
            finishCopy(out, in);
     made = closeFile(out) && made;
@@ -606,7 +545,7 @@ Opened openLockedHeader(const std::string& path, File& header) {
     }
     if (!S_ISREG(st.st_mode))
       return Opened::kNotRegular;
-    const int d = openToLock(name.directory->fd, name.leaf.c_str());
+    const int d = openLockable(name.directory->fd, name.leaf.c_str());
     if (d < 0)
       return Opened::kMissing;
     // It may have been swapped for something else in between.
@@ -639,20 +578,46 @@ bool mayReplace(const std::string& path, const File& header) {
           dir.st_uid == me || actsForAnyOwner());
 }
 
-bool createCopy(const std::string& path, File& header, File& copy) {
-  struct stat st;
-  if (fstat(fd(header), &st) != 0)
-    return false;
-  const int d = takeFreshFile(path, st);
-  if (d < 0)
-    return false;
-  // The copy's descriptor is closed before the rename; a second one holds the name's lock
-  // until the process ends, past the rename. Until it is finished the copy is private.
-  if (fcntl(d, F_DUPFD_CLOEXEC, 0) < 0) {
-    close(d);
-    return false;
-  }
-  copy.handle = d;
+Created createFile(const std::string& path, const File&, File& file) {
+  const Name name = nameOf(path);
+  if (name.directory == nullptr)
+    return Created::kFailed;
+  file.handle =
+      openat(name.directory->fd, name.leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (file.handle >= 0)
+    return Created::kCreated;
+  return errno == EEXIST ? Created::kNameTaken : Created::kFailed;
+}
+
+// Anything but a regular file is no leftover copy, and is not even opened (a device might
+// act on it).
+NameHolds whatNameHolds(const std::string& path, const File& header) {
+  struct stat named, opened;
+  if (!lookUp(nameOf(path), named))
+    return errno == ENOENT ? NameHolds::kNothing : NameHolds::kOther;
+  if (S_ISLNK(named.st_mode))
+    return NameHolds::kLink;
+  if (fstat(fd(header), &opened) == 0 && sameFile(named, opened))
+    return NameHolds::kHeadersName;
+  return S_ISREG(named.st_mode) ? NameHolds::kFile : NameHolds::kOther;
+}
+
+// One that the run may not open may be the copy of another user's live run, in a directory
+// that anyone may write to: it cannot be locked, and is not the run's to remove.
+Found openToLock(const std::string& path, File& file) {
+  const Name name = nameOf(path);
+  if (name.directory == nullptr)
+    return Found::kFailed;
+  file.handle = openLockable(name.directory->fd, name.leaf.c_str());
+  if (file.handle >= 0)
+    return Found::kOpened;
+  return errno == ENOENT || errno == ELOOP ? Found::kGone : Found::kFailed;
+}
+
+void clearUnopenableName(const std::string&) {}
+
+// linkOld takes the header's stamps anew before they count.
+bool restampHeader(File&) {
   return true;
 }
 
@@ -693,7 +658,7 @@ void copyDirect(File& from, File& to) {
 #endif
 }
 
-Ownership copyOwnership(const File& header, const File& copy) {
+Ownership copyOwnership(const File& header, const File& copy, const std::string&) {
   struct stat st, made;
   if (fstat(fd(header), &st) != 0 || !copyOwner(fd(copy), st) || fstat(fd(copy), &made) != 0)
     return Ownership::kFailed;

@@ -131,58 +131,6 @@ bool clearLinkName(const std::string& path) {
   return CloseHandle(doomed) != 0 && replaced;
 }
 
-// Creates `path` anew and locks it. Runs on headers that share a companion's name (Version.h
-// and Version.hpp) take the name in turns: a file found there is locked first, so that one
-// still in use by a live run is waited for, and removed once its run has ended or died. A
-// name found taken kFreshFileAttempts times is given up on.
-HANDLE takeFreshFile(const std::string& path, DWORD attributes) {
-  const std::wstring name = systemPath(path);
-  int vanishedAt = -1;
-  for (int attempt = 1; attempt <= kFreshFileAttempts; ++attempt) {
-    const HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                                       attributes, nullptr);
-    if (created != INVALID_HANDLE_VALUE) {
-      // Another run may have locked it first, taken it for a leftover and removed it.
-      const Lock lock = lockOf(created, path);
-      if (lock == Lock::kTaken)
-        return created;
-      CloseHandle(created);
-      if (lock != Lock::kMoved)
-        return INVALID_HANDLE_VALUE;
-      continue;
-    }
-    if (GetLastError() != ERROR_FILE_EXISTS)
-      return INVALID_HANDLE_VALUE;
-    // A link is no leftover of ours: only the name goes. Nor is a hard link, which may be
-    // another name of the header, whose lock this run holds already.
-    if (nameKind(name) != NameKind::kSole) {
-      removeFile(path);
-      continue;
-    }
-    const HANDLE found = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (found == INVALID_HANDLE_VALUE) {
-      // A file that went between the two calls, and then the next attempt creates it; or,
-      // found so twice in a row, a link that leads nowhere, whose name only clearLinkName
-      // frees. Not at once: clearLinkName replaces whatever is there, another run's new copy
-      // too.
-      if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-        if (vanishedAt == attempt - 1)
-          clearLinkName(path);
-        vanishedAt = attempt;
-        continue;
-      }
-      return INVALID_HANDLE_VALUE;
-    }
-    const Lock lock = lockOf(found, path);
-    const bool removed = lock == Lock::kMoved || (lock == Lock::kTaken && removeFile(path));
-    CloseHandle(found);
-    if (!removed)
-      return INVALID_HANDLE_VALUE;
-  }
-  return INVALID_HANDLE_VALUE;
-}
-
 // The time the system last changed the open file in any way: a write, a new size, an
 // attribute, its access rules, a name given or taken. SetFileTime, which tools use to put a
 // write time back, leaves it alone.
@@ -269,7 +217,7 @@ RunFiles::RunFiles() = default;
 
 RunFiles::~RunFiles() = default;
 
-// The lock that runs take on the header and on the copy's name (see createCopy). Another
+// The lock that runs take on the header and on the copy's name (see fresh_file.h). Another
 // program may hold a lock over the whole file for as long as it likes.
 LockTry tryRunLock(File& file) {
   OVERLAPPED at = {};
@@ -323,28 +271,50 @@ bool mayReplace(const std::string&, const File&) {
 }
 
 // A file created read-only still gives a handle that writes.
-bool createCopy(const std::string& path, File& header, File& copy) {
-  // A hard link to the header under the copy's name goes first, since removing it changes
-  // the header: its change time is taken again then, before anything the copy is made of is
-  // read, so that the change check sees every change since but not this one.
-  const std::wstring name = systemPath(path);
-  if (nameKind(name) == NameKind::kHardLink && namesFile(name, handleOf(header)) &&
-      !(removeFile(path) && changeTimeOf(handleOf(header), header.openedChangeTime)))
-    return false;
+Created createFile(const std::string& path, const File& header, File& file) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handleOf(header), &info))
-    return false;
+    return Created::kFailed;
   const DWORD attributes = info.dwFileAttributes & kKeptAttributes;
-  const HANDLE handle = takeFreshFile(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-  if (handle == INVALID_HANDLE_VALUE)
-    return false;
-  if (!copyAccessRules(handleOf(header), handle, name)) {
-    CloseHandle(handle);
-    removeFile(path);
-    return false;
+  const HANDLE handle =
+      CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                  attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    file.handle = reinterpret_cast<intptr_t>(handle);
+    return Created::kCreated;
   }
-  copy.handle = reinterpret_cast<intptr_t>(handle);
-  return true;
+  return GetLastError() == ERROR_FILE_EXISTS ? Created::kNameTaken : Created::kFailed;
+}
+
+// A name that Wine cannot open or remove as itself (a link that leads nowhere) looks like a
+// file's own name here: opening it tells.
+NameHolds whatNameHolds(const std::string& path, const File& header) {
+  const std::wstring name = systemPath(path);
+  const NameKind kind = nameKind(name);
+  if (kind == NameKind::kSole)
+    return NameHolds::kFile;
+  return kind == NameKind::kHardLink && namesFile(name, handleOf(header)) ? NameHolds::kHeadersName
+                                                                          : NameHolds::kLink;
+}
+
+Found openToLock(const std::string& path, File& file) {
+  const HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    file.handle = reinterpret_cast<intptr_t>(handle);
+    return Found::kOpened;
+  }
+  return GetLastError() == ERROR_FILE_NOT_FOUND ? Found::kGone : Found::kFailed;
+}
+
+void clearUnopenableName(const std::string& path) {
+  clearLinkName(path);
+}
+
+// The change check then sees every change since, but not the removal of the header's other
+// name, which changed it.
+bool restampHeader(File& header) {
+  return changeTimeOf(handleOf(header), header.openedChangeTime);
 }
 
 // The attributes were the header's from the start: no write takes them away.
@@ -482,9 +452,11 @@ bool syncDirectories(const std::string&, const std::string&) {
   return true;
 }
 
-// Windows gives no file away, and the copy took the header's security descriptor.
-Ownership copyOwnership(const File&, const File&) {
-  return Ownership::kKept;
+// Windows gives no file away: the copy takes the header's access rules instead, before
+// anything is written to it.
+Ownership copyOwnership(const File& header, const File& copy, const std::string& path) {
+  return copyAccessRules(handleOf(header), handleOf(copy), systemPath(path)) ? Ownership::kKept
+                                                                             : Ownership::kFailed;
 }
 
 // The header moves to its scratch name when it is replaced (see replace.cc).

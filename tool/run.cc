@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "fresh_file.h"
 #include "pass.h"
 #include "platform.h"
 #include "replace.h"
@@ -56,7 +57,7 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     return kFileError;
   }
   File copy;
-  if (!createCopy(copyPath, header, copy)) {
+  if (!takeFreshFile(copyPath, header, copy)) {
     report += "Error Tallier Can't open: " + copyPath + " for writing\n";
     return kFileError;
   }
@@ -84,24 +85,20 @@ ExitStatus advance(const RunSettings& settings, File& header, const std::string&
     report += backupFailed(settings, headerPath);
     return kFileError;
   }
-  const Ownership ownership = copyOwnership(header, copy);
+  const Ownership ownership = copyOwnership(header, copy, copyPath);
   if (ownership != Ownership::kKept) {
+    // Refused before the pass, with no copy left: the header stays as it was.
     closeFile(copy);
     dropPreviousHeader(previous);
-    // Refused before the pass, with no copy left: the header stays as it was.
-    if (ownership == Ownership::kOwnerLeftOut) {
-      removeFile(copyPath);
+    removeFile(copyPath);
+    if (ownership == Ownership::kOwnerLeftOut)
       report += "Error Tallier Can't keep: " + settings.headerPath +
                 " for its owner, who would lose access to it\n";
-      return kFileError;
-    }
-    if (ownership == Ownership::kGroupLeftOut) {
-      removeFile(copyPath);
+    else if (ownership == Ownership::kGroupLeftOut)
       report += "Error Tallier Can't keep: " + settings.headerPath +
                 " for its group, whose access would change\n";
-      return kFileError;
-    }
-    report += "Error Tallier Can't open: " + copyPath + " for writing\n";
+    else
+      report += "Error Tallier Can't open: " + copyPath + " for writing\n";
     return kFileError;
   }
   int32_t value = 0;
