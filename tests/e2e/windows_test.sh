@@ -265,6 +265,23 @@ trace_wineserver() {
   kill -0 $TRACER 2>/dev/null || { echo "SKIP: strace cannot attach to wineserver"; return 1; }
 }
 
+# A file that another program puts under the copy's name once the copy is written (a Linux
+# run beside this one that cannot stop it, say) never takes the header's name: the run fails
+# and leaves the header and the backup as they were. Traced, the server holds the run's first
+# move, the header's, while the copy is swapped.
+copy_replaced_before_the_rename() {
+  local i
+  header Version.h && printf 'previous backup\n' >Version.bak
+  trace_wineserver -P "$PWD/Version.h" -e trace=rename -e inject=rename:delay_enter=2000000:when=1 || return
+  (for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null || echo 0)" -ge 22 ] && break; sleep .01; done
+    : >x && mv x Version.new) &
+  run
+  wait $!; kill $TRACER; wait $TRACER
+  expect 1 "Error Tallier Can't rename: Version.new to Version.h"
+  expect_content Version.h '#define BuildCount 41\n'
+  expect_content Version.bak 'previous backup\n'
+}
+
 # A Linux run that finds the header's name empty, and then no header aside either, looks at
 # the name again: a Windows run may have made both its moves between those two looks. The
 # server holds the Windows run's copy until the Linux run has looked at the name; the Linux
@@ -318,5 +335,5 @@ run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
   header_moved_aside_by_another_run lock_held_by_another_program name_taken_while_the_header_is_aside \
   links_under_companion_names access_rules_made_up_by_wine_are_left \
-  header_back_between_two_looks runs_beside_linux_runs
+  copy_replaced_before_the_rename header_back_between_two_looks runs_beside_linux_runs
 finish
