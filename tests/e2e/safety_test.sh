@@ -100,10 +100,12 @@ another_users_copy_is_left_alone() {
   chmod 600 Version.new && chmod 777 . && run_unprivileged --clear-groups
   expect 1 "Error Tallier Can't open: Version.new for writing"
   check "their copy" "$(cat Version.new)" theirs
-  # Where only a file's owner may rename it (mode 1777), another's header cannot be replaced.
+  # In a sticky directory (1777) only the directory's owner may replace another's header.
   rm Version.new && chown 4321 Version.h && chmod 1777 . && run_unprivileged --clear-groups
   expect 1 "Error Tallier Can't rename: Version.new to Version.h"
   check "files in a sticky directory" "$(ls -A)" Version.h
+  chmod 666 Version.h && chown 1234 . && run_unprivileged --clear-groups
+  expect 0 "Upcount: BuildCount = 42"
 }
 
 # Killed on entry to each step of the replacement: the header is whole, the one expected
