@@ -48,9 +48,7 @@ faults_are_reported() {
     expect_clean_rerun
   done <<'EOF'
 -P @/Version.h -e inject=copy_file_range:error=EXDEV -e inject=read:error=EIO:when=3|1|Error Tallier Error reading: Version.h|old|stale|Version.bak Version.h Version.new
--P @/Version.h -e inject=read:error=EIO:when=2|1|Error Tallier Error reading: Version.h|old|stale|Version.bak Version.h Version.new
 -P @/Version.h -e inject=copy_file_range:error=EXDEV|0|Upcount: BuildCount = 42|new|old|Version.bak Version.h
--P @/Version.new -e inject=write:error=ENOSPC:when=2+|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
 -P @/Version.new -e inject=fsync:error=EIO|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
 -P @/Version.new -e inject=close:error=EIO|1|Error Tallier Error writing: Version.new|old|stale|Version.bak Version.h Version.new
 -e inject=link,linkat:error=EIO|1|Error Tallier Can't rename: Version.h to Version.bak|old|stale|Version.bak Version.h Version.new
