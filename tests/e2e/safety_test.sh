@@ -204,7 +204,8 @@ EOF
 # Another program meanwhile, or a limit of the process: a lock held by a build that runs
 # under `flock Version.h` is given up on, but not one whose holder replaced the header
 # (moved: the run is stopped while that happens; that each wait has the whole patience, the
-# unit tests show);
+# unit tests show); a leftover copy whose lock another program keeps is left to it; the copy
+# stays private to the run while it is written;
 # an edit made while the run reads the header (its write time set back or not) or just before
 # (early: while the run links or reads it; through a mapping dirtied before the run), or
 # permissions narrowed then, are not undone, and nothing is replaced, but a reader changes
@@ -240,6 +241,8 @@ m = mmap.mmap(os.open(\"Version.h\", os.O_RDWR), 0); m[0] = m[0]; open(\"held\",
       "$RC:$OUT:$ERR:$(which_text Version.h) $(which_text Version.bak)" "$status:${message:+$message$'\n'}::$after $backup"
   done <<'EOF'
 flock Version.h "$@"|1|Error Tallier Can't lock: Version.h, another program holds its lock|old|stale
+flock Version.new sleep 12 >/dev/null & sleep .3; "$@"|1|Error Tallier Can't open: Version.new for writing|old|stale
+early 'if [ "$(stat -c %a Version.new)" != 600 ]; then chmod 600 Version.h; fi' "-P $PWD/Version.h -e inject=copy_file_range" "$@"|0|Upcount: BuildCount = 42|new|old
 moved "$@"|0|Upcount: BuildCount = 42|new|old
 edit 'touch -r Version.h t && dd of=Version.h conv=notrunc status=none <<<"// A" && touch -r t Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|torn|stale
 edit 'chmod 600 Version.h' "$@"|1|Error Tallier Changed during the run: Version.h|old|stale
