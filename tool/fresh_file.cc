@@ -33,7 +33,7 @@ bool takeFreshFile(const std::string& path, File& header, File& file) {
         continue;
       // Removing it changes the header, which must not count as a change by another program.
       case NameHolds::kHeadersName:
-        if (!removeFile(path) || !restampHeader(header))
+        if (!removeFile(path) || !stampHeader(header))
           return false;
         continue;
       case NameHolds::kOther:

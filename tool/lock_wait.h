@@ -38,25 +38,10 @@ enum class Lock {
   kFailed  ///< the system refused the lock
 };
 
-/// An open file whose lock is waited for, and the name it was opened by.
-class LockSite {
- public:
-  virtual ~LockSite() = default;
-  /// Tries the run's lock on the file once, without waiting.
-  virtual LockTry tryLock() = 0;
-  /// Whether the name still names the open file.
-  virtual bool stillNamed() = 0;
-  /// Milliseconds on a clock that never goes back.
-  virtual int64_t nowMs();
-  virtual void pauseMs(int ms);
-};
-
-/// Waits for the lock on `site`. A run ahead lets go once it has put another file under the
-/// name: then kMoved sends the caller to the new file, whose wait starts afresh. A lock held
-/// past kLockPatienceMs while the name keeps naming this file is another program's.
-Lock waitForLock(LockSite& site);
-
-/// Waits for the run's lock on the open `file`, which `path` named when it was opened.
+/// Waits for the run's lock on the open `file`, which `path` named when it was opened. A run
+/// ahead lets go once it has put another file under the name: then kMoved sends the caller to
+/// the new file, whose wait starts afresh. A lock held past kLockPatienceMs while the name
+/// keeps naming this file is another program's.
 Lock waitForLock(File& file, const std::string& path);
 
 }  // namespace tallier

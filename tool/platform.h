@@ -17,8 +17,7 @@ struct File {
   /// The header as it was when its lock was taken, to tell whether another program changed it
   /// since: its size, its last write (Windows), and its last change of text, attributes,
   /// permissions or names, which no program can set back (POSIX st_ctim, Windows ChangeTime),
-  /// in the system's own units (on POSIX taken again once linkOld has given the header a
-  /// second name, which changes it).
+  /// in the system's own units (see stampHeader).
   int64_t openedSize = 0;
   int64_t openedWriteTime = 0;
   int64_t openedChangeTime = 0;
@@ -68,13 +67,23 @@ std::string resolveLinks(const std::string& path);
 /// free of short names, other cases, trailing dots and links, in the plain form of messages.
 std::string headerName(const std::string& path, const File& header);
 
-/// How opening the header ended.
-enum class Opened {
-  kLocked,      ///< open, and the run's lock on it taken
-  kMissing,     ///< it cannot be opened (absent, no permission)
-  kNotRegular,  ///< it is a directory, a device, a FIFO: nothing a run may read as a header
-  kLockHeld     ///< another program holds its lock and does not let go
+/// How opening a header ended.
+enum class HeaderOpen {
+  kOpened,     ///< open for reading, its lock not yet taken
+  kAbsent,     ///< nothing has the name
+  kRefused,    ///< it cannot be opened (no permission, no such directory)
+  kNotRegular  ///< a directory, a device, a FIFO: nothing a run may read as a header
 };
+
+/// Opens `path`, followed, for reading and for locking (see openToLock), without blocking on
+/// what is not a regular file: a device is not even opened, since that may act on it.
+HeaderOpen openHeader(const std::string& path, File& header);
+
+/// Takes the open header's size and times as they are now, against which
+/// unchangedSinceLocked and namesHeaderAsLocked tell another program's change. On POSIX it
+/// first writes back pages that a program dirtied through a shared mapping, so that its next
+/// write through the mapping moves the change time.
+bool stampHeader(File& header);
 
 /// How one try at a lock ended.
 enum class LockTry { kTaken, kBusy, kFailed };
@@ -82,11 +91,6 @@ enum class LockTry { kTaken, kBusy, kFailed };
 /// Tries once, without waiting, the lock that runs take in turns on the open `file` (the
 /// header, or the copy's name). Waiting for it is lock_wait's.
 LockTry tryRunLock(File& file);
-
-/// Opens the header for reading, without blocking on what is not a regular file, and waits
-/// for the lock that serialises runs on it (see lock_wait.h). The lock lasts until the file is
-/// closed, and the system drops it when the process dies.
-Opened openLockedHeader(const std::string& path, File& header);
 
 /// False when the run could not rename its copy over the open header, nor the header to its
 /// scratch name: on POSIX in a directory where only a file's owner may rename it (the sticky
@@ -125,9 +129,6 @@ Found openToLock(const std::string& path, File& file);
 /// leads nowhere, which no call opens or removes as itself (Windows). Nothing on POSIX, where
 /// whatNameHolds tells a link.
 void clearUnopenableName(const std::string& path);
-
-/// Takes the open header's change time anew, once the run removed another name of it.
-bool restampHeader(File& header);
 
 /// How giving the copy the header's owner ended.
 enum class Ownership {
@@ -183,7 +184,7 @@ bool isOwnName(const std::string& path, const File& file);
 bool namesOpenFile(const std::string& path, const File& file);
 
 /// Where a file may have two names (POSIX), gives the open header at `to` the free name `old`
-/// before the run reads it, and takes the header's size and times anew: the change check then
+/// before the run reads it, and takes its stamps anew (stampHeader): the change check then
 /// sees every change made since, but not the run's own link. Elsewhere does nothing, and the
 /// header steps aside to `old` when it is replaced.
 bool linkOld(File& header, const std::string& to, const std::string& old);
@@ -202,8 +203,13 @@ bool unchangedSinceLocked(const File& header);
 /// file that another handle moved.
 bool namesHeaderAsLocked(const std::string& path, const File& header);
 
-/// How a move to a free name ended.
-enum class Moved { kDone, kNameTaken, kFailed };
+/// How a move or a replacement ended.
+enum class Moved {
+  kDone,
+  kNameTaken,  ///< a file or link has the name, which a move to a free name leaves alone
+  kNameBusy,   ///< a program holds the file under the name in a way that stops its replacement
+  kFailed
+};
 
 /// Gives `from`'s file the name `to`, unless a file or link has it.
 Moved moveFile(const std::string& from, const std::string& to);
@@ -213,7 +219,7 @@ Moved moveFile(const std::string& from, const std::string& to);
 bool nameCanBeTaken(const std::string& path);
 
 /// Gives `to`'s name to `from`, replacing the file there (a read-only one too) in one step.
-bool replaceFile(const std::string& from, const std::string& to);
+Moved replaceFile(const std::string& from, const std::string& to);
 
 /// Makes the latest changes to the names in the directories of `a` and `b` durable.
 bool syncDirectories(const std::string& a, const std::string& b);

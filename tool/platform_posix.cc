@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "common.h"
-#include "lock_wait.h"
 #include "platform.h"
 #include "text_copy.h"
 
@@ -29,9 +28,6 @@ namespace {
 
 // Linux allows 40 links in one path; a longer chain is a loop.
 constexpr int kMaxLinkHops = 40;
-
-// How often a missing header is looked for again after a wait for the Windows run that moved it.
-constexpr int kMissingHeaderLooks = 20;
 
 // A longer directory path is opened a piece at a time, each piece well within PATH_MAX.
 constexpr size_t kPathPiece = 2048;
@@ -226,34 +222,6 @@ bool windowsLockTaken(int d) {
   static_cast<void>(d);
   return true;
 #endif
-}
-
-Lock lockOf(int d, const std::string& path) {
-  File file;
-  file.handle = d;
-  return waitForLock(file, path);
-}
-
-// A Windows run under Wine leaves the header's name empty between two moves: the header waits
-// under its scratch name, locked by that run until it ends. A missing header found there is
-// waited for; still missing once the lock is ours, it was left there by a run that died in
-// between, and it takes its name back. False when there is no such header to wait for; a
-// link there, or a name of a file that has others, is none.
-bool awaitMovedHeader(const std::string& path) {
-  const std::string aside = scratchName(path);
-  const Name scratch = nameOf(aside);
-  struct stat st;
-  if (!lookUp(scratch, st) || !S_ISREG(st.st_mode) || st.st_nlink != 1)
-    return false;
-  const int d = openLockable(scratch.directory->fd, scratch.leaf.c_str());
-  if (d < 0)
-    return false;
-  const Lock lock = lockOf(d, aside);
-  bool found = lock == Lock::kMoved;
-  if (lock == Lock::kTaken)
-    found = moveFile(aside, path) != Moved::kFailed;
-  close(d);
-  return found;
 }
 
 // Only a privileged process may give the file away; anyone else keeps it as their own, but
@@ -525,47 +493,36 @@ std::string headerName(const std::string& path, const File&) {
   return path;
 }
 
-Opened openLockedHeader(const std::string& path, File& header) {
+// Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
+HeaderOpen openHeader(const std::string& path, File& header) {
   Name name = nameOf(path);
   if (name.directory == nullptr)
-    return Opened::kMissing;
+    return HeaderOpen::kRefused;
   // "dir/" names the directory itself.
   if (name.leaf.empty())
     name.leaf = ".";
-  for (int look = 1;; ++look) {
-    // Looked at before it is opened: opening a device may act on it, and a FIFO would wait.
-    struct stat st;
-    if (fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) != 0) {
-      // A Windows run may also have finished both its moves between the two looks: the
-      // header is back under its name.
-      if (errno == ENOENT && look < kMissingHeaderLooks &&
-          (awaitMovedHeader(path) || fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) == 0))
-        continue;
-      return Opened::kMissing;
-    }
-    if (!S_ISREG(st.st_mode))
-      return Opened::kNotRegular;
-    const int d = openLockable(name.directory->fd, name.leaf.c_str());
-    if (d < 0)
-      return Opened::kMissing;
-    // It may have been swapped for something else in between.
-    if (fstat(d, &st) != 0 || !S_ISREG(st.st_mode)) {
-      close(d);
-      return Opened::kNotRegular;
-    }
-    const Lock lock = lockOf(d, path);
-    if (lock == Lock::kTaken && fstat(d, &st) == 0) {
-      header.handle = d;
-      header.openedChangeTime = changeTimeOf(st);
-      header.openedSize = st.st_size;
-      return Opened::kLocked;
-    }
-    close(d);
-    if (lock == Lock::kHeld)
-      return Opened::kLockHeld;
-    if (lock != Lock::kMoved)
-      return Opened::kMissing;
-  }
+  struct stat st;
+  if (fstatat(name.directory->fd, name.leaf.c_str(), &st, 0) != 0)
+    return errno == ENOENT ? HeaderOpen::kAbsent : HeaderOpen::kRefused;
+  if (!S_ISREG(st.st_mode))
+    return HeaderOpen::kNotRegular;
+  header.handle = openLockable(name.directory->fd, name.leaf.c_str());
+  if (header.handle < 0)
+    return errno == ENOENT ? HeaderOpen::kAbsent : HeaderOpen::kRefused;
+  // It may have been swapped for something else in between.
+  if (fstat(fd(header), &st) == 0 && S_ISREG(st.st_mode))
+    return HeaderOpen::kOpened;
+  closeFile(header);
+  return HeaderOpen::kNotRegular;
+}
+
+bool stampHeader(File& header) {
+  struct stat st;
+  if (!writtenBack(fd(header)) || fstat(fd(header), &st) != 0)
+    return false;
+  header.openedChangeTime = changeTimeOf(st);
+  header.openedSize = st.st_size;
+  return true;
 }
 
 // Where the directory cannot be looked at, the renames tell.
@@ -595,10 +552,10 @@ NameHolds whatNameHolds(const std::string& path, const File& header) {
   struct stat named, opened;
   if (!lookUp(nameOf(path), named))
     return errno == ENOENT ? NameHolds::kNothing : NameHolds::kOther;
-  if (S_ISLNK(named.st_mode))
-    return NameHolds::kLink;
   if (fstat(fd(header), &opened) == 0 && sameFile(named, opened))
     return NameHolds::kHeadersName;
+  if (S_ISLNK(named.st_mode) || (S_ISREG(named.st_mode) && named.st_nlink > 1))
+    return NameHolds::kLink;
   return S_ISREG(named.st_mode) ? NameHolds::kFile : NameHolds::kOther;
 }
 
@@ -615,11 +572,6 @@ Found openToLock(const std::string& path, File& file) {
 }
 
 void clearUnopenableName(const std::string&) {}
-
-// linkOld takes the header's stamps anew before they count.
-bool restampHeader(File&) {
-  return true;
-}
 
 ptrdiff_t readText(File& file, char* data, size_t size) {
   for (;;) {
@@ -723,16 +675,12 @@ bool removeFile(const std::string& path) {
 }
 
 bool linkOld(File& header, const std::string& to, const std::string& old) {
-  struct stat st;
   if (!linkBackup(to, old))
     return false;
-  if (!writtenBack(fd(header)) || fstat(fd(header), &st) != 0) {
-    removeFile(old);
-    return false;
-  }
-  header.openedChangeTime = changeTimeOf(st);
-  header.openedSize = st.st_size;
-  return true;
+  if (stampHeader(header))
+    return true;
+  removeFile(old);
+  return false;
 }
 
 bool renamesOverOpenFiles() {
@@ -777,12 +725,16 @@ bool nameCanBeTaken(const std::string& path) {
   return !S_ISDIR(st.st_mode);
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
+// EBUSY: the system itself uses the file under the name.
+Moved replaceFile(const std::string& from, const std::string& to) {
   const Name source = nameOf(from);
   const Name target = nameOf(to);
-  return source.directory != nullptr && target.directory != nullptr &&
-         renameat(source.directory->fd, source.leaf.c_str(), target.directory->fd,
-                  target.leaf.c_str()) == 0;
+  if (source.directory == nullptr || target.directory == nullptr)
+    return Moved::kFailed;
+  if (renameat(source.directory->fd, source.leaf.c_str(), target.directory->fd,
+               target.leaf.c_str()) == 0)
+    return Moved::kDone;
+  return errno == EBUSY ? Moved::kNameBusy : Moved::kFailed;
 }
 
 bool syncDirectories(const std::string& a, const std::string& b) {

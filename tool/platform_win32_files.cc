@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common.h"
-#include "lock_wait.h"
 #include "platform_win32.h"
 
 namespace tallier {
@@ -19,81 +18,10 @@ namespace {
 // it, the compiler among them. The run lock takes one byte far past the end of any header.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
-// How often a missing header is looked for again after a wait for the run that moved it.
-constexpr int kMissingHeaderLooks = 20;
-
-// Windows renames nothing over a file that is open, and runs on headers that share a backup's
-// name each look at it for an instant (is it my header? can it be replaced?): a rename over a
-// busy name is tried again for a while before it counts as failed.
-constexpr DWORD kBusyTargetPauseMs = 10;
-constexpr int kBusyTargetAttempts = kBusyNamePatienceMs / kBusyTargetPauseMs;
-
 // Only the attributes that say how a file may be used; the system keeps the others.
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-Lock lockOf(HANDLE handle, const std::string& path) {
-  File file;
-  file.handle = reinterpret_cast<intptr_t>(handle);
-  return waitForLock(file, path);
-}
-
-// The name a header moved aside (open under `moved`) goes back to: `name` as the header's own
-// name spells it, the scratch name's last "~" read back as the dot it was, so that a name
-// typed in another case does not become the header's; `name` as typed where the two differ
-// by more than case.
-std::wstring ownNameBack(HANDLE moved, const std::wstring& name) {
-  std::wstring own;
-  if (!finalName(moved, own))
-    return name;
-  own = widen(nameBeforeScratch(toUtf8(own.c_str())));
-  if (own.empty())
-    return name;
-  const size_t ownLeaf = own.rfind(L'\\') + 1;
-  const size_t leaf = name.rfind(L'\\') + 1;
-  if (CompareStringOrdinal(own.c_str() + ownLeaf, -1, name.c_str() + leaf, -1, TRUE) != CSTR_EQUAL)
-    return name;
-  return name.substr(0, leaf) + own.substr(ownLeaf);
-}
-
-// A run replacing the header leaves its name empty between two moves (see
-// replace.cc): the header waits under its scratch name, still locked by that run until
-// it ends or dies. A missing header found there is waited for; still missing once the lock is
-// ours, it was left there by a run that died in between, and it takes its name back. Returns
-// false when the header is not there to be waited for. A link there, or a name of a file
-// that has others (a hard link), is no header of a run's, and what it leads to is never taken.
-bool awaitMovedHeader(const std::wstring& name) {
-  const std::string asidePath = scratchName(toUtf8(name.c_str()));
-  const std::wstring aside = systemPath(asidePath);
-  if (nameKind(aside) != NameKind::kSole)
-    return false;
-  const HANDLE moved = CreateFileW(aside.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  // Not there: the run may have made its other moves meanwhile.
-  if (moved == INVALID_HANDLE_VALUE)
-    return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const Lock lock = lockOf(moved, asidePath);
-  if (lock == Lock::kTaken && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
-    MoveFileExW(aside.c_str(), ownNameBack(moved, name).c_str(), MOVEFILE_WRITE_THROUGH);
-  CloseHandle(moved);
-  return lock == Lock::kTaken || lock == Lock::kMoved;
-}
-
-// Opens what `name` names, a directory too, so that what is no header can be told as such.
-// Opening a device or a pipe acts on nothing and waits for nothing.
-HANDLE openHeader(const std::wstring& name) {
-  for (int look = 1;; ++look) {
-    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    // Another run may also have finished both its moves between the two looks: the header
-    // is back under its name.
-    if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND ||
-        look == kMissingHeaderLooks ||
-        (!awaitMovedHeader(name) && GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES))
-      return handle;
-  }
-}
 
 // A name of this process's own beside `path`, for a file on its way out; short, so that it
 // fits wherever `path` does.
@@ -196,18 +124,6 @@ bool copyAccessRules(HANDLE header, HANDLE copy, const std::wstring& copyName) {
   return copied;
 }
 
-bool moveOver(const std::wstring& from, const std::wstring& to) {
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
-    const DWORD error = GetLastError();
-    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
-        attempt == kBusyTargetAttempts)
-      return false;
-    Sleep(kBusyTargetPauseMs);
-  }
-}
-
 }  // namespace
 
 // Every call names its file by the full path, and nothing is kept open between them.
@@ -235,34 +151,30 @@ void sleepMs(int ms) {
   Sleep(static_cast<DWORD>(ms));
 }
 
-Opened openLockedHeader(const std::string& path, File& header) {
-  const std::wstring name = systemPath(path);
-  for (;;) {
-    const HANDLE handle = openHeader(name);
-    if (handle == INVALID_HANDLE_VALUE)
-      return Opened::kMissing;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      CloseHandle(handle);
-      return Opened::kNotRegular;
-    }
-    // The run before us may have replaced the header while we waited: the lock we hold is
-    // then on its old file, and the current one must be opened and locked again.
-    const Lock lock = lockOf(handle, path);
-    if (lock == Lock::kTaken && GetFileInformationByHandle(handle, &info) &&
-        changeTimeOf(handle, header.openedChangeTime)) {
-      header.handle = reinterpret_cast<intptr_t>(handle);
-      header.openedSize = sizeOf(info);
-      header.openedWriteTime = writeTimeOf(info);
-      return Opened::kLocked;
-    }
-    CloseHandle(handle);
-    if (lock == Lock::kHeld)
-      return Opened::kLockHeld;
-    if (lock != Lock::kMoved)
-      return Opened::kMissing;
-  }
+// A directory is opened too, so that what is no header can be told as such. Opening a device
+// or a pipe acts on nothing and waits for nothing.
+HeaderOpen openHeader(const std::string& path, File& header) {
+  const HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? HeaderOpen::kAbsent : HeaderOpen::kRefused;
+  header.handle = reinterpret_cast<intptr_t>(handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return HeaderOpen::kOpened;
+  closeFile(header);
+  return HeaderOpen::kNotRegular;
+}
+
+bool stampHeader(File& header) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handleOf(header), &info) ||
+      !changeTimeOf(handleOf(header), header.openedChangeTime))
+    return false;
+  header.openedSize = sizeOf(info);
+  header.openedWriteTime = writeTimeOf(info);
+  return true;
 }
 
 // The renames that replace the header need only what removeFile needs.
@@ -309,12 +221,6 @@ Found openToLock(const std::string& path, File& file) {
 
 void clearUnopenableName(const std::string& path) {
   clearLinkName(path);
-}
-
-// The change check then sees every change since, but not the removal of the header's other
-// name, which changed it.
-bool restampHeader(File& header) {
-  return changeTimeOf(handleOf(header), header.openedChangeTime);
 }
 
 // The attributes were the header's from the start: no write takes them away.
@@ -429,7 +335,7 @@ bool nameCanBeTaken(const std::string& path) {
 
 // Windows replaces no read-only file, and a backup is read-only when its header was. A link
 // is replaced itself, and the file it leads to keeps its attributes.
-bool replaceFile(const std::string& from, const std::string& to) {
+Moved replaceFile(const std::string& from, const std::string& to) {
   const std::wstring target = systemPath(to);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
@@ -437,12 +343,16 @@ bool replaceFile(const std::string& from, const std::string& to) {
                             FILE_ATTRIBUTE_READONLY &&
                         nameKind(target) == NameKind::kSole;
   if (readOnly && !SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-    return false;
-  if (moveOver(systemPath(from), target))
-    return true;
+    return Moved::kFailed;
+  if (MoveFileExW(systemPath(from).c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return Moved::kDone;
+  // A file that is open is not replaced, and a directory never is.
+  const DWORD error = GetLastError();
   if (readOnly)
     SetFileAttributesW(target.c_str(), attributes);
-  return false;
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? Moved::kNameBusy
+                                                                          : Moved::kFailed;
 }
 
 // Windows lets no unprivileged process flush a directory: the copy was flushed before it

@@ -8,6 +8,23 @@ namespace tallier {
 
 namespace {
 
+// The pause between tries at a name that a program holds.
+constexpr int kBusyNamePauseMs = 10;
+
+// Where a file that is open cannot be replaced (Windows), runs on headers that share a
+// backup's name each look at it for an instant (is it my header? can it be replaced?): a
+// rename over a name that a program holds is tried again for a while before it counts as
+// failed.
+bool replaceWhenFree(const std::string& from, const std::string& to) {
+  const int64_t since = monotonicMs();
+  for (;;) {
+    const Moved moved = replaceFile(from, to);
+    if (moved != Moved::kNameBusy || monotonicMs() - since >= kBusyNamePatienceMs)
+      return moved == Moved::kDone;
+    sleepMs(kBusyNamePauseMs);
+  }
+}
+
 /// How a replacement that keeps the replaced file ended.
 enum class Replaced {
   kNot,        ///< `from` could not take `to`'s name
@@ -42,7 +59,7 @@ Replaced replaceKeepingOld(const File& header, const File& copy, const std::stri
   // stepped aside has stepped aside in its place.
   const bool unchanged = namesHeaderAsLocked(stepsAside ? old : to, header);
   if (unchanged && namesOpenFile(from, copy) &&
-      (stepsAside ? moveFile(from, to) == Moved::kDone : replaceFile(from, to)))
+      (stepsAside ? moveFile(from, to) == Moved::kDone : replaceWhenFree(from, to)))
     return Replaced::kKeepingOld;
   if (!stepsAside)
     removeFile(old);
@@ -56,7 +73,7 @@ Replaced replaceKeepingOld(const File& header, const File& copy, const std::stri
 // be renamed over while open (it is, here), it goes back to `from` first.
 bool restoreOld(const std::string& old, const std::string& to, const std::string& from) {
   if (renamesOverOpenFiles())
-    return replaceFile(old, to);
+    return replaceWhenFree(old, to);
   if (moveFile(to, from) != Moved::kDone)
     return false;
   if (moveFile(old, to) != Moved::kDone) {
@@ -111,13 +128,13 @@ ReplaceResult replaceHeader(const File& header, const File& copy, const std::str
       // later runs remove; a backup that a program holds meanwhile is waited for as long
       // as a lock is.
       for (int attempt = 1; !ownBackup && attempt <= kBackupAttemptsWhenNameTaken; ++attempt)
-        if (replaceFile(oldPath, backupPath))
+        if (replaceWhenFree(oldPath, backupPath))
           break;
       return ReplaceResult::kChanged;
     case Replaced::kKeepingOld:
       break;
   }
-  if (!ownBackup && !replaceFile(oldPath, backupPath)) {
+  if (!ownBackup && !replaceWhenFree(oldPath, backupPath)) {
     // Success would promise a backup that is not there: the previous header goes back. The
     // run fails either way, so a directory that cannot be synced after it changes nothing.
     if (restoreOld(oldPath, headerPath, copyPath))

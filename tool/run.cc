@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fresh_file.h"
+#include "open_header.h"
 #include "pass.h"
 #include "platform.h"
 #include "replace.h"

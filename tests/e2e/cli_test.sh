@@ -76,7 +76,6 @@ L|-|1|Error Tallier Can't rename: L to t.d/Nbak|L t.d||! $WINDOWS && mkdir -p t.
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|! $WINDOWS && ln -s Version.h Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|printf left >Version.new && chmod a-w Version.new
 proj/Version.h|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.new proj|#define BuildCount 2\n|mkdir proj && echo keep >Version.new && ln -s ../Version.new proj/Version.new
-|-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version~h other||mkdir other && echo keep >other/data.h && ln -s other/data.h Version~h
 |-|1|@usage\n\nError Tallier Can't open: Version.h for reading|Version~h other||mkdir other && echo keep >other/data.h && ln other/data.h Version~h
 |-|1|Error Tallier Can't use: Version.h as header, it is not a regular file|Version.h||mkdir Version.h
 ./|-|1|Error Tallier Can't use: ./ as header, it is not a regular file||

@@ -71,50 +71,6 @@ chmod a-w Version.h|Error Tallier Changed during the run: Version.h|#define Buil
 EOF
 }
 
-# A file that another program creates under the header's name in the instant the header
-# stands aside keeps the name: the run fails, and the header as it was is the backup.
-name_taken_while_the_header_is_aside() {
-  cc -x c -o "$SCRATCH_ROOT/grab" - <<'EOF' || fail "the helper does not compile"
-#include <fcntl.h>
-#include <string.h>
-#include <sys/inotify.h>
-#include <unistd.h>
-int main(void) {  // creates Version.h the moment Version.h is moved away
-  char events[4096];
-  int watch = inotify_init(), file;
-  if (inotify_add_watch(watch, ".", IN_MOVED_FROM) < 0 || write(1, "ready\n", 6) != 6) return 1;
-  for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;)
-    for (char* at = events; at < events + n; at += sizeof(struct inotify_event) + ((struct inotify_event*)at)->len)
-      if (strcmp(((struct inotify_event*)at)->name, "Version.h") == 0)
-        return (file = open("Version.h", O_WRONLY | O_CREAT | O_EXCL, 0644)) < 0 || write(file, "// saved\n", 9) != 9;
-  return 1;
-}
-EOF
-  header Version.h && printf 'previous backup\n' >Version.bak
-  timeout 20 "$SCRATCH_ROOT/grab" >"$SCRATCH_ROOT/ready" &
-  until [ -s "$SCRATCH_ROOT/ready" ] || ! kill -0 $! 2>/dev/null; do sleep 0.01; done
-  run
-  wait $! || fail "the other program did not take the name"
-  expect 1 "Error Tallier Changed during the run: Version.h"
-  expect_content Version.h '// saved\n'
-  expect_content Version.bak '#define BuildCount 41\n'
-}
-
-# A lock over the whole header that another program holds, exclusive or shared (a build
-# serialised on the header), is given up on after a while, with nothing changed; both at once.
-lock_held_by_another_program() {
-  header Version.h && header Version.hpp
-  hold --lock Version.h exclusive Version.hpp shared
-  (run Version.hpp && expect 1 "Error Tallier Can't lock: Version.hpp, another program holds its lock") \
-    >"$SCRATCH_ROOT/shared" &
-  run Version.h
-  wait $!
-  exec 3>&- && wait
-  expect 1 "Error Tallier Can't lock: Version.h, another program holds its lock"
-  check "the run on a shared lock; files" "$(cat "$SCRATCH_ROOT/shared"); $(ls -A | paste -sd ' ')" \
-    "; Version.h Version.hpp"
-}
-
 # A link under a companion's name, symbolic or hard, to the header or to a read-only file
 # elsewhere, is a name of its own, never followed: the file it leads to is left as it was.
 # Wine renames nothing over a symbolic link to a file that is open, and opens that file for
@@ -251,54 +207,6 @@ renames_wait_for_the_disk() {
     "0 flush Version.new>Version.h:8 Version~h>Version.bak:9"
 }
 
-# Starts tracing the wineserver of this prefix, which makes the moves that Windows runs ask
-# for, with the strace options given, as the process TRACER; fails where there is no such
-# server or strace cannot attach to it.
-trace_wineserver() {
-  local server p
-  wineserver -p 2>/dev/null; ${EMULATOR[@]+"${EMULATOR[@]}"} cmd /c exit >/dev/null 2>&1
-  server=$(for p in $(pgrep wineserver); do tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null |
-    grep -qx "WINEPREFIX=${WINEPREFIX:-$HOME/.wine}" && echo "$p"; done)
-  [ -n "$server" ] || { echo "SKIP: no wineserver found for the prefix"; return 1; }
-  strace -qq -o /dev/null -p "$server" "$@" & TRACER=$!
-  until grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$server/status" || ! kill -0 $TRACER 2>/dev/null; do sleep .05; done
-  kill -0 $TRACER 2>/dev/null || { echo "SKIP: strace cannot attach to wineserver"; return 1; }
-}
-
-# A file that another program puts under the copy's name once the copy is written (a Linux
-# run beside this one that cannot stop it, say) never takes the header's name: the run fails
-# and leaves the header and the backup as they were. Traced, the server holds the run's first
-# move, the header's, while the copy is swapped.
-copy_replaced_before_the_rename() {
-  local i
-  header Version.h && printf 'previous backup\n' >Version.bak
-  trace_wineserver -P "$PWD/Version.h" -e trace=rename -e inject=rename:delay_enter=2000000:when=1 || return
-  (for i in $(seq 500); do [ "$(stat -c %s Version.new 2>/dev/null || echo 0)" -ge 22 ] && break; sleep .01; done
-    : >x && mv x Version.new) &
-  run
-  wait $!; kill $TRACER; wait $TRACER
-  expect 1 "Error Tallier Can't rename: Version.new to Version.h"
-  expect_content Version.h '#define BuildCount 41\n'
-  expect_content Version.bak 'previous backup\n'
-}
-
-# A Linux run that finds the header's name empty, and then no header aside either, looks at
-# the name again: a Windows run may have made both its moves between those two looks. The
-# server holds the Windows run's copy until the Linux run has looked at the name; the Linux
-# run's third look, the one aside, is held until the Windows run is done.
-header_back_between_two_looks() {
-  [ -n "${LINUX_TALLIER:-}" ] || { echo "SKIP: the Linux tallier, TALLIER_LINUX_TALLIER, not given"; return; }
-  header Version.h
-  trace_wineserver -P "$PWD/Version.new" -e trace=rename -e inject=rename:delay_enter=2000000:when=1 || return
-  ${EMULATOR[@]+"${EMULATOR[@]}"} "$TALLIER" >"$SCRATCH_ROOT/windows.out" 2>&1 & local windows=$!
-  until [ -e Version~h ] || ! kill -0 $windows 2>/dev/null; do sleep .02; done
-  check "the Linux run" "$(strace -qq -o /dev/null -e trace=newfstatat -e inject=newfstatat:delay_enter=3000000:when=3 \
-    "$LINUX_TALLIER" 2>&1; echo "rc=$?")" $'Upcount: BuildCount = 43\nrc=0'
-  wait $windows; kill $TRACER; wait $TRACER
-  check "the Windows run; the header" "$(tr -d '\r' <"$SCRATCH_ROOT/windows.out"); $(tr -d '\r' <Version.h)" \
-    "Upcount: BuildCount = 42; #define BuildCount 43"
-}
-
 # Linux runs (LINUX_TALLIER) and Windows runs under Wine on one header at once take turns:
 # each round, every run advances it once, each number printed once, and nothing else is left.
 # On a header that the Linux runs may only read (run without root's powers where the suite
@@ -333,7 +241,7 @@ runs_beside_linux_runs() {
 
 run_cases long_paths held_or_changed_header \
   read_only_header drive_relative_path renames_wait_for_the_disk spellings_reach_the_file \
-  header_moved_aside_by_another_run lock_held_by_another_program name_taken_while_the_header_is_aside \
+  header_moved_aside_by_another_run \
   links_under_companion_names access_rules_made_up_by_wine_are_left \
-  copy_replaced_before_the_rename header_back_between_two_looks runs_beside_linux_runs
+  runs_beside_linux_runs
 finish

@@ -3,8 +3,6 @@
 //   FILE: holds it open without FILE_SHARE_DELETE, as editors, indexers and virus scanners do.
 //   FILE ASIDE [gone]: a run caught between its two moves: takes the run lock on the header,
 //     moves it aside, and puts it back at the end unless "gone" follows (a run that died there).
-//   --lock FILE exclusive|shared...: holds a lock over each whole FILE, as a build serialised
-//     on the header does.
 //   --pause FILE COPY: holds the run lock on a leftover COPY, and once a run waits there,
 //     past its lock on FILE, prints "paused": the run waits until this ends.
 //   --short FILE: prints FILE's short (8.3) name; ends at once.
@@ -40,16 +38,6 @@ int say(const char* word, bool holdOn) {
   return 0;
 }
 
-int lockWhole(int count, char** pairs) {
-  for (int i = 0; i + 1 < count; i += 2) {
-    OVERLAPPED at = {};
-    const DWORD kind = std::strcmp(pairs[i + 1], "exclusive") == 0 ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-    if (!LockFileEx(openExisting(pairs[i], GENERIC_READ), kind, 0, MAXDWORD, MAXDWORD, &at))
-      return 1;
-  }
-  return say("held", true);
-}
-
 // A run takes its header's lock, reads how the header is, then waits for the copy's name held
 // here. Trying the header's lock, let go at once, only makes a run try again; a moment after
 // it is found taken, the run has read how the header is.
@@ -71,8 +59,6 @@ int main(int argc, char** argv) {
     const DWORD length = GetShortPathNameA(argv[2], name, MAX_PATH);
     return length > 0 && length < MAX_PATH && std::puts(name) >= 0 ? 0 : 1;
   }
-  if (argc >= 4 && std::strcmp(argv[1], "--lock") == 0)
-    return lockWhole(argc - 2, argv + 2);
   if (argc == 4 && std::strcmp(argv[1], "--pause") == 0)
     return pauseRun(argv[2], argv[3]);
   if (argc < 2 || argc > 4)

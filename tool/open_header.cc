@@ -1,0 +1,68 @@
+#include "open_header.h"
+
+#include "common.h"
+#include "lock_wait.h"
+
+namespace tallier {
+
+namespace {
+
+// How often a missing header is looked for again after a wait for the run that moved it.
+constexpr int kMissingHeaderLooks = 20;
+
+// A run on a system where the header steps aside to be replaced (see replace.cc) leaves its
+// name empty between two moves: the header waits under its scratch name, locked by that run
+// until it ends. A missing header found there is waited for; still missing once the lock is
+// ours, it was left there by a run that died in between, and it takes back its name as the
+// file's own name spells it (a name typed in another case does not become the header's).
+// False when there is no such header to wait for: a link there, or a name of a file that has
+// others, is none, and what it leads to is never taken.
+bool awaitMovedHeader(const std::string& path) {
+  const std::string aside = scratchName(path);
+  File moved;
+  if (whatNameHolds(aside, moved) != NameHolds::kFile || openToLock(aside, moved) != Found::kOpened)
+    return false;
+  const Lock lock = waitForLock(moved, aside);
+  if (lock == Lock::kTaken) {
+    const std::string own = nameBeforeScratch(headerName(aside, moved));
+    moveFile(aside, own.empty() ? path : own);
+  }
+  closeFile(moved);
+  return lock == Lock::kTaken || lock == Lock::kMoved;
+}
+
+}  // namespace
+
+Opened openLockedHeader(const std::string& path, File& header) {
+  // Counted since the header was last found, every run ahead being a new start.
+  int looks = 0, missed = 0;
+  for (;;) {
+    switch (openHeader(path, header)) {
+      case HeaderOpen::kAbsent:
+        // Found under neither name, it may be back under its own, a run having made both its
+        // moves between the two looks: it is looked for once more before it counts as missing.
+        if (++looks < kMissingHeaderLooks && (awaitMovedHeader(path) || ++missed < 2))
+          continue;
+        return Opened::kMissing;
+      case HeaderOpen::kRefused:
+        return Opened::kMissing;
+      case HeaderOpen::kNotRegular:
+        return Opened::kNotRegular;
+      case HeaderOpen::kOpened:
+        looks = missed = 0;
+        break;
+    }
+    // The run before us may have replaced the header while we waited: the lock we hold is
+    // then on its old file, and the current one must be opened and locked again.
+    const Lock lock = waitForLock(header, path);
+    if (lock == Lock::kTaken && stampHeader(header))
+      return Opened::kLocked;
+    closeFile(header);
+    if (lock == Lock::kHeld)
+      return Opened::kLockHeld;
+    if (lock != Lock::kMoved)
+      return Opened::kMissing;
+  }
+}
+
+}  // namespace tallier
