@@ -67,7 +67,7 @@ LockTry tryRunLock(File& file) {
   return LockTry::kBusy;
 }
 // clang-format off
-bool stampHeader(File& h) { return h.openedSize = fake.files[h.handle].text.size(), true; }
+bool stampHeader(File& h) { return h.openedSize = static_cast<int64_t>(fake.files[h.handle].text.size()), true; }
 Found openToLock(Path path, File& file) { return fake.has(path) ? (file.handle = fake.names[path], Found::kOpened) : Found::kGone; }
 std::string headerName(Path path, const File&) { return path; }
 bool closeFile(File& file) { return file.handle = -1, true; }
