@@ -6,8 +6,8 @@ namespace tallier {
 namespace {
 
 // A companion's name cuts the path after its file name's last dot; the scratch name turns that
-// dot into a tilde, which reads back as the dot. Without one, both add to the file name: a
-// directory's dot is not its own.
+// dot into a tilde, and the file's own spelling of it reads back as the header's. Without one, both
+// add to the file name: a directory's dot is not its own.
 TEST(CompanionAndScratchNameTest, CutAfterTheFileNamesLastDotOrTurnItIntoATilde) {
   // path | companion *.new | scratch name
   // clang-format off
@@ -16,13 +16,20 @@ TEST(CompanionAndScratchNameTest, CutAfterTheFileNamesLastDotOrTurnItIntoATilde)
       {"a.b.c", "a.b.new", "a.b~c"}, {"Version.new", "Version.new", "Version~new"},
       {"build.d/Version", "build.d/Versionnew", "build.d/Version~"},
       {"/x.d/V.h", "/x.d/V.new", "/x.d/V~h"}, {"x.d/.h", "x.d/.new", "x.d/~h"},
-      {"build.d\\Version", "build.d\\Versionnew", "build.d\\Version~"}};
+      {"build.d\\Version", "build.d\\Versionnew", "build.d\\Version~"}, {"V.h~", "V.new", "V~h~"}};
   // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(companionName(c[0], "new"), c[1]) << c[0];
     EXPECT_EQ(scratchName(c[0]), c[2]) << c[0];
-    EXPECT_EQ(nameBeforeScratch(c[2]), c[0]) << c[0];
+    EXPECT_EQ(ownSpelling(c[0], c[2]), c[0]) << c[0];
   }
+  // path | the file system's spelling of its scratch name | the path spelt as the file's own
+  // clang-format off
+  const char* const spellings[][3] = {{"v/version.h", "V/VERSION~h", "v/VERSION.h"},
+      {"V.h", "V~hpp", "V.h"}, {"V.h", "V~i", "V.h"}, {"V@", "V`~", "V@"}};
+  // clang-format on
+  for (const auto& c : spellings)
+    EXPECT_EQ(ownSpelling(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST(ParseIncrementTest, ReadsLikePercentDAndRefusesWhatDoesNotFit) {

@@ -19,6 +19,10 @@ struct FakeFile {
   int busyTries = 0;
   // What the run that holds its lock does just before it lets go.
   std::function<void()> onRelease;
+  // Until when a program holds it open in a way that stops its replacement (as on Windows).
+  int64_t heldUntilMs = 0;
+  // Changes to it or its names, as its change time counts them.
+  int64_t changes = 0;
 };
 
 struct FakeSystem {
@@ -28,14 +32,13 @@ struct FakeSystem {
   // Calls, counted from 1, fail from `failFrom` on for `fails` calls, and with `again` the call
   // after the next too; `failed` names the first that failed.
   int calls = 0, failFrom = 0, fails = 0, failures = 0;
-  bool again = false;
   std::string failed;
   // The header steps aside to be replaced (as on Windows). Whether the directory was synced
   // after the last move.
-  bool stepsAside = false, synced = false;
-  // What another program does when the header is found missing, and after a file left a name.
+  bool again = false, stepsAside = false, synced = false;
+  // What another program does when the header is found missing, and after a file moved.
   std::function<void()> whenMissing;
-  std::function<void(const std::string&)> afterMove;
+  std::function<void(const std::string& from, const std::string& to)> afterMove;
 
   bool has(const std::string& name) { return names.count(name) != 0; }
   bool ok(const char* call);

@@ -11,6 +11,10 @@ size_t fileNameStart(std::string_view path) {
   return path.find_last_of("/\\") + 1;
 }
 
+char lowerCase(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 }  // namespace
 
 bool parseIncrement(std::string_view text, int32_t& value) {
@@ -58,16 +62,21 @@ std::string scratchName(std::string_view path) {
   return name;
 }
 
-std::string nameBeforeScratch(std::string_view path) {
-  std::string name(path);
-  const size_t tilde = name.rfind('~');
-  if (tilde == std::string::npos || tilde < fileNameStart(name))
-    return std::string();
-  if (tilde + 1 == name.size())
-    name.erase(tilde);
-  else
-    name[tilde] = '.';
-  return name;
+std::string ownSpelling(std::string_view path, std::string_view ownScratch) {
+  const std::string scratch = scratchName(path);
+  const size_t leaf = fileNameStart(scratch);
+  const std::string_view ownLeaf = ownScratch.substr(fileNameStart(ownScratch));
+  std::string spelt(path);
+  if (ownLeaf.size() != scratch.size() - leaf)
+    return spelt;
+  for (size_t i = leaf; i < scratch.size(); ++i) {
+    const char own = ownLeaf[i - leaf];
+    if (lowerCase(own) != lowerCase(scratch[i]))
+      return std::string(path);
+    if (i < spelt.size() && spelt[i] == scratch[i])
+      spelt[i] = own;
+  }
+  return spelt;
 }
 
 }  // namespace tallier

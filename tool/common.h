@@ -51,9 +51,10 @@ std::string companionName(std::string_view path, std::string_view suffix);
 /// and its companions' names, so that it fits wherever they do.
 std::string scratchName(std::string_view path);
 
-/// The path that scratchName made `path` from: the last "~" of its file name read back as the
-/// dot it was, or dropped when it ends the name; empty when the file name holds no "~".
-std::string nameBeforeScratch(std::string_view path);
+/// `path` with its file name spelt as `ownScratch`, the file system's own spelling of its
+/// scratch name, spells it (a name typed in another case where the file system ignores case);
+/// `path` as it is where the two differ by more than the case of letters.
+std::string ownSpelling(std::string_view path, std::string_view ownScratch);
 
 }  // namespace tallier
 

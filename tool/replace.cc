@@ -99,7 +99,11 @@ bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHea
   // header, never followed. Asked before the header has its scratch name, which isOwnName would
   // take for a hard link.
   previous.ownBackup = previous.backupPath == headerPath || isOwnName(previous.backupPath, header);
-  return removeFile(previous.oldPath) && linkOld(header, headerPath, previous.oldPath);
+  // A killed run's scratch name may be another name of the header itself, whose removal
+  // changes the header: that must not count as another program's change.
+  const bool headersName = whatNameHolds(previous.oldPath, header) == NameHolds::kHeadersName;
+  return removeFile(previous.oldPath) && (!headersName || stampHeader(header)) &&
+         linkOld(header, headerPath, previous.oldPath);
 }
 
 void dropPreviousHeader(const PreviousHeader& previous) {

@@ -55,7 +55,6 @@ Version.h BuildCount 18446744073709551617|#define BuildCount 1\n|1|Error Tallier
 Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version Versionbak|#define BuildCount 2\n
 build.d/Version|#define BuildCount 7\n|0|Upcount: BuildCount = 8|build.d|#define BuildCount 8\n
 Vęrsion.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Vęrsion.bak Vęrsion.h|#define BuildCount 42\n
-Версия/Заголовок.h|#define BuildCount 41\n|0|Upcount: BuildCount = 42|Версия|#define BuildCount 42\n
 '版本/子目录/🔢 1.h'|#define BuildCount 41\n|0|Upcount: BuildCount = 42|版本|#define BuildCount 42\n
 Vęrsion/missing.h|-|1|@usage\n\nError Tallier Can't open: Vęrsion/missing.h for reading||
 café/missing.h|-|1|@usage\n\nError Tallier Can't open: caf\xe9/missing.h for reading|||$WINDOWS
@@ -66,9 +65,7 @@ VERSION.NEW|#define BuildCount 1\n|1|Error Tallier Can't use: VERSION.NEW as hea
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||mkdir Version.new
 |#define BuildCount 1\n|1|Error Tallier Can't open: Version.new for writing|Version.bak Version.h Version.new||! $WINDOWS && mkfifo Version.new
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|ln -s nowhere Version.new
-|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h|#define BuildCount 2\n|printf left >Version~h
 |#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version.new
-|#define BuildCount 1\n|0|Upcount: BuildCount = 2|Version.bak Version.h kept|#define BuildCount 2\n|echo keep >kept && ln -s kept Version~h
 NUL.d/Version|#define BuildCount 1\n|0|Upcount: BuildCount = 2|NUL.d|#define BuildCount 2\n|$WINDOWS
 |#define BuildCount 1\n|1|Error Tallier Can't rename: Version.h to Version.bak|Version.bak Version.h Version.new||mkdir Version.bak
 L|-|1|Error Tallier Can't rename: L to t.d/Nbak|L t.d||! $WINDOWS && mkdir -p t.d/Nbak && echo '#define BuildCount 1' >t.d/N && ln -s t.d/N L

@@ -1,8 +1,6 @@
 // Stands in for other programs on the test's files. Each way prints "held" once in place and,
 // unless said otherwise, holds on until its standard input ends.
 //   FILE: holds it open without FILE_SHARE_DELETE, as editors, indexers and virus scanners do.
-//   FILE ASIDE [gone]: a run caught between its two moves: takes the run lock on the header,
-//     moves it aside, and puts it back at the end unless "gone" follows (a run that died there).
 //   --pause FILE COPY: holds the run lock on a leftover COPY, and once a run waits there,
 //     past its lock on FILE, prints "paused": the run waits until this ends.
 //   --short FILE: prints FILE's short (8.3) name; ends at once.
@@ -61,13 +59,8 @@ int main(int argc, char** argv) {
   }
   if (argc == 4 && std::strcmp(argv[1], "--pause") == 0)
     return pauseRun(argv[2], argv[3]);
-  if (argc < 2 || argc > 4)
+  if (argc != 2)
     return 2;
-  const bool aside = argc >= 3;
-  const HANDLE file =
-      openExisting(argv[1], GENERIC_READ, aside ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (file == INVALID_HANDLE_VALUE ||
-      (aside && !(lockRun(file) && MoveFileExA(argv[1], argv[2], 0))))
-    return 1;
-  return say("held", true) != 0 || (argc == 3 && !MoveFileExA(argv[2], argv[1], 0));
+  const HANDLE file = openExisting(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  return file == INVALID_HANDLE_VALUE || say("held", true) != 0;
 }
