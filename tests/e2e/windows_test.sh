@@ -76,9 +76,9 @@ EOF
 lock_held_by_another_program() {
   header Version.h
   python3 -c 'import fcntl, os, sys, time
-f = os.open("Version.h", os.O_RDWR); fcntl.lockf(f, fcntl.LOCK_EX, 1, 1 << 62); open(sys.argv[1], "w"); time.sleep(60)' "$SCRATCH_ROOT/held" &
-  until [ -e "$SCRATCH_ROOT/held" ]; do sleep .01; done
-  run; kill $! 2>/dev/null; rm "$SCRATCH_ROOT/held"
+f = os.open("Version.h", os.O_RDWR); fcntl.lockf(f, fcntl.LOCK_EX, 1, 1 << 62); open(sys.argv[1], "w"); time.sleep(60)' "$SCRATCH_ROOT/locked" &
+  until [ -e "$SCRATCH_ROOT/locked" ]; do sleep .01; done
+  run; kill $! 2>/dev/null; rm "$SCRATCH_ROOT/locked"
   expect 1 "Error Tallier Can't lock: Version.h, another program holds its lock"
   expect_files Version.h
 }
