@@ -26,20 +26,16 @@ TEST(OpenHeaderTest, WaitsForRunsAheadTakesBackWhatADeadRunLeftAndNothingElse) {
     const char *text, *namesLeft;
     int64_t waitedMs;
   } cases[] = {
-      {"a lock held", [] { fake.add("V.h", "old", 'f', -1); }, Opened::kLockHeld, "-", "V.h",
-       patience},
-      {"the header replaced by a run ahead",
-       [] { fake.add("V.h", "old", 'f', 5, [] { fake.add("V.h", "new"); }); }, Opened::kLocked,
-       "new", "V.h", 15},
-      {"the header aside, its run live", [&] { fake.add("V~h", "old", 'f', 5, runAhead); },
-       Opened::kLocked, "new", "V.bak V.h", 15},
-      {"the header aside twice in a row",
-       [&] { fake.add("V~h", "old", 'f', 5, [&] { fake.add("V~h", "mid", 'f', 5, runAhead); }); },
+      // clang-format off
+      {"a lock held", [] { fake.add("V.h", "old", 'f', -1); }, Opened::kLockHeld, "-", "V.h", patience},
+      {"the header replaced by a run ahead", [] { fake.add("V.h", "old", 'f', 5, [] { fake.add("V.h", "new"); }); },
+       Opened::kLocked, "new", "V.h", 15},
+      {"the header aside, its run live", [&] { fake.add("V~h", "old", 'f', 5, runAhead); }, Opened::kLocked, "new", "V.bak V.h", 15},
+      {"the header aside twice in a row", [&] { fake.add("V~h", "old", 'f', 5, [&] { fake.add("V~h", "mid", 'f', 5, runAhead); }); },
        Opened::kLocked, "new", "V.bak V.h", 30},
-      {"the header back between two looks",
-       [] { fake.whenMissing = [] { fake.add("V.h", "new"); }; }, Opened::kLocked, "new", "V.h", 0},
-      {"a file aside that another program holds", [] { fake.add("V~h", "old", 'f', -1); },
-       Opened::kMissing, "-", "V~h", patience},
+      {"the header back between two looks", [] { fake.whenMissing = [] { fake.add("V.h", "new"); }; }, Opened::kLocked, "new", "V.h", 0},
+      {"a file aside that another program holds", [] { fake.add("V~h", "old", 'f', -1); }, Opened::kMissing, "-", "V~h", patience},
+      // clang-format on
   };
   for (const auto& c : cases) {
     fake = FakeSystem();

@@ -26,7 +26,8 @@ using R = ReplaceResult;
 // and keeps it.
 TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
   // clang-format off
-  const std::set<std::string> notReplaced = {"old stale - new", "old stale old new", "- stale old new", "saved stale old new"};
+  const std::set<std::string> notReplaced = {"old stale - new", "old stale old new", "- stale old new", "saved stale old new",
+      "old stale - swapped", "- stale old swapped"};
   std::map<R, std::set<std::string>> promised = {{R::kReplaced, {"new old - -"}}, {R::kSyncFailed, {"new old - -"}},
       {R::kRenameFailed, notReplaced}, {R::kChanged, notReplaced},
       {R::kBackupFailed, {"old stale - new", "old stale old new", "old stale - -", "new stale old -"}}};
@@ -36,16 +37,16 @@ TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
   for (const int fails :
        {1, 2, kBackupAttemptsWhenNameTaken - 1, kBackupAttemptsWhenNameTaken, killed})
     for (int failFrom = 1, mode = 0, again = 0; again < 2; ++failFrom) {
-      const bool saved = mode > 1;
+      const bool saved = mode == 2;
       fake = FakeSystem();
       fake.failFrom = failFrom, fake.fails = fails, fake.stepsAside = mode > 0, fake.again = again;
-      // With `saved`, another program saves a header of its own under the header's name while
-      // the header stands aside.
+      // While the header stands aside, another program saves a header of its own under its
+      // name (`saved`), or puts a file of its own under the copy's.
       bool tookName = false;
       fake.afterMove = [&](const std::string& from, const std::string& to) {
         tookName |= from == "V.new" && to == "V.h";
-        if (saved && from == "V.h")
-          fake.add("V.h", "saved");
+        if (mode > 1 && from == "V.h")
+          fake.add(saved ? "V.h" : "V.new", saved ? "saved" : "swapped");
       };
       File header = fake.add("V.h", "old"), copy = fake.add("V.new", "new");
       // Where that stops its replacement, a program holds the backup open for a moment.
@@ -65,7 +66,7 @@ TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
       // A change is told from a failure; one failure alone leaves the header its name and, but
       // for a removal that failed, the scratch name free.
       EXPECT_EQ(result == R::kChanged, fake.failed == "unchanged" || names[0] == 's');
-      EXPECT_TRUE(fake.failures > 1 ||
+      EXPECT_TRUE(fake.failures > 1 || mode > 2 ||
                   (fake.has("V.h") && (!fake.has("V~h") || fake.failed == "remove")));
       // The ninth call is the first try to keep the header as the backup, from another
       // program's file under its name.
@@ -74,7 +75,9 @@ TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
                                                                  : "saved stale old new"));
       // With no call failing, the header is replaced, or kept from another program's. The copy
       // is gone once it took the header's name, unless another call failed too.
-      EXPECT_TRUE(fake.calls >= failFrom || result == (saved ? R::kChanged : R::kReplaced));
+      EXPECT_TRUE(fake.calls >= failFrom || result == (saved      ? R::kChanged
+                                                       : mode > 2 ? R::kRenameFailed
+                                                                  : R::kReplaced));
       EXPECT_TRUE(!tookName || fake.failures != 1 || names.back() == '-');
       // The next run is one of the other system's.
       fake.fails = 0, fake.again = false, fake.afterMove = nullptr, fake.stepsAside = !mode;
@@ -88,7 +91,7 @@ TEST(ReplaceTest, EachCallFailingInTurnLeavesWhatTheResultPromises) {
       EXPECT_EQ(fake.textAt("V.h") + fake.textAt("V.bak") + fake.textAt("V~h"),
                 "next" + found + "-");
       if (fake.calls < failFrom)
-        failFrom = 0, again += ++mode / 3, mode %= 3;
+        failFrom = 0, again += ++mode / 4, mode %= 4;
     }
 }
 
