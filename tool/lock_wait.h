@@ -1,5 +1,6 @@
-// Waiting for the lock that runs take on a file: how long, how often, and when to start
-// again, the same on every system, above the one try that each system makes.
+// How long and how often a run waits and tries again, the same on every system: for the lock
+// that runs take on a file (waited for here, above the one try that each system makes), and
+// for a name that a program holds, a copy's name and a missing header.
 #ifndef TALLIER_LOCK_WAIT_H_
 #define TALLIER_LOCK_WAIT_H_
 
@@ -20,6 +21,9 @@ constexpr int kLockPatienceMs = 10000;
 /// at it for an instant.
 constexpr int kBusyNamePatienceMs = 500;
 
+/// The pause between those tries.
+constexpr int kBusyNamePauseMs = 10;
+
 /// A backup that another program holds, when the header's name was taken during the
 /// replacement, is tried again until it has been waited for as long as a lock is.
 constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / kBusyNamePatienceMs;
@@ -29,6 +33,10 @@ constexpr int kBackupAttemptsWhenNameTaken = kLockPatienceMs / kBusyNamePatience
 /// that share the name each have it in turn, and a program that keeps putting a file there
 /// does not hold a run for ever.
 constexpr int kFreshFileAttempts = 100;
+
+/// How often a missing header is looked for again, each time after a wait for the run that
+/// moved it aside, before it counts as missing.
+constexpr int kMissingHeaderLooks = 20;
 
 /// How waiting for a lock ended.
 enum class Lock {

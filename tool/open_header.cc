@@ -7,9 +7,6 @@ namespace tallier {
 
 namespace {
 
-// How often a missing header is looked for again after a wait for the run that moved it.
-constexpr int kMissingHeaderLooks = 20;
-
 // What waiting for a header moved aside found.
 enum class Aside {
   kNone,     ///< no header of a run's under the scratch name

@@ -8,9 +8,6 @@ namespace tallier {
 
 namespace {
 
-// The pause between tries at a name that a program holds.
-constexpr int kBusyNamePauseMs = 10;
-
 // Where a file that is open cannot be replaced (Windows), runs on headers that share a
 // backup's name each look at it for an instant (is it my header? can it be replaced?): a
 // rename over a name that a program holds is tried again for a while before it counts as
