@@ -30,6 +30,8 @@ TEST(OpenHeaderTest, WaitsForRunsAheadTakesBackWhatADeadRunLeftAndNothingElse) {
       {"a lock held", [] { fake.add("V.h", "old", 'f', -1); }, Opened::kLockHeld, "-", "V.h", patience},
       {"the header replaced by a run ahead", [] { fake.add("V.h", "old", 'f', 5, [] { fake.add("V.h", "new"); }); },
        Opened::kLocked, "new", "V.h", 15},
+      {"two runs ahead, each within the patience", [] { fake.add("V.h", "old", 'f', 600, [] { fake.add("V.h", "mid", 'f', 600, [] {
+         fake.add("V.h", "new"); }); }); }, Opened::kLocked, "new", "V.h", 2 * 9535},
       {"the header aside, its run live", [&] { fake.add("V~h", "old", 'f', 5, runAhead); }, Opened::kLocked, "new", "V.bak V.h", 15},
       {"the header aside twice in a row", [&] { fake.add("V~h", "old", 'f', 5, [&] { fake.add("V~h", "mid", 'f', 5, runAhead); }); },
        Opened::kLocked, "new", "V.bak V.h", 30},
