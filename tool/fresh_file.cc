@@ -1,6 +1,7 @@
 #include "fresh_file.h"
 
 #include "lock_wait.h"
+#include "replace.h"
 
 namespace tallier {
 
@@ -28,12 +29,8 @@ bool takeFreshFile(const std::string& path, File& header, File& file) {
       case NameHolds::kNothing:
         continue;
       case NameHolds::kLink:
-        if (!removeFile(path))
-          return false;
-        continue;
-      // Removing it changes the header, which must not count as a change by another program.
       case NameHolds::kHeadersName:
-        if (!removeFile(path) || !stampHeader(header))
+        if (!removeLeftName(path, header))
           return false;
         continue;
       case NameHolds::kOther:

@@ -83,6 +83,11 @@ bool restoreOld(const std::string& old, const std::string& to, const std::string
 
 }  // namespace
 
+bool removeLeftName(const std::string& path, File& header) {
+  const bool headersName = whatNameHolds(path, header) == NameHolds::kHeadersName;
+  return removeFile(path) && (!headersName || stampHeader(header));
+}
+
 bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHeader& previous) {
   previous.backupPath = companionName(headerPath, "bak");
   // The previous header waits under a name of the header's own until the header is
@@ -96,11 +101,8 @@ bool keepPreviousHeader(File& header, const std::string& headerPath, PreviousHea
   // header, never followed. Asked before the header has its scratch name, which isOwnName would
   // take for a hard link.
   previous.ownBackup = previous.backupPath == headerPath || isOwnName(previous.backupPath, header);
-  // A killed run's scratch name may be another name of the header itself, whose removal
-  // changes the header: that must not count as another program's change.
-  const bool headersName = whatNameHolds(previous.oldPath, header) == NameHolds::kHeadersName;
-  return removeFile(previous.oldPath) && (!headersName || stampHeader(header)) &&
-         linkOld(header, headerPath, previous.oldPath);
+  // A killed run's scratch name may be another name of the header itself.
+  return removeLeftName(previous.oldPath, header) && linkOld(header, headerPath, previous.oldPath);
 }
 
 void dropPreviousHeader(const PreviousHeader& previous) {

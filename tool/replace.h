@@ -30,6 +30,11 @@ struct PreviousHeader {
   bool ownBackup = false;
 };
 
+/// Removes `path`, a name that a run left, never what a link there leads to. Where it was
+/// another name of the open `header`, whose removal changes the header, the header's stamps
+/// are taken anew: that change is no other program's. False when the name stays.
+bool removeLeftName(const std::string& path, File& header);
+
 /// Before the header is read: removes a scratch name left by a killed run and, where files
 /// may have two names, gives the header its scratch name, so that the check before the
 /// replacement sees every change made since the run began to read it. False when that link
